@@ -1,0 +1,45 @@
+# Finds the project's dependencies. Targets that need a dependency missing on this
+# platform (OpenSSL and cubeb do not exist for mingw here) are skipped with a message.
+find_package(Threads REQUIRED)
+
+find_package(nlohmann_json 3 QUIET)
+find_package(OpenSSL QUIET COMPONENTS Crypto)
+find_package(cubeb QUIET)
+
+if(NOT CMAKE_CROSSCOMPILING)
+    find_package(PkgConfig QUIET)
+    if(PkgConfig_FOUND AND NOT WIN32)
+        pkg_check_modules(LIBPULSE IMPORTED_TARGET libpulse)
+        pkg_check_modules(X11 IMPORTED_TARGET x11)
+        pkg_check_modules(XRES IMPORTED_TARGET xres)
+    endif()
+endif()
+
+if(QUORLE_BUILD_TESTS)
+    if(CMAKE_CROSSCOMPILING AND WIN32)
+        # GoogleTest for the Windows build comes from Debian's sources.
+        if(EXISTS /usr/src/googletest/CMakeLists.txt)
+            set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+            set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+            add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/_googletest EXCLUDE_FROM_ALL)
+            if(NOT TARGET GTest::gtest_main)
+                add_library(GTest::gtest ALIAS gtest)
+                add_library(GTest::gtest_main ALIAS gtest_main)
+                add_library(GTest::gmock ALIAS gmock)
+            endif()
+        endif()
+    else()
+        find_package(GTest QUIET)
+    endif()
+    include(GoogleTest)
+endif()
+
+if(QUORLE_BUILD_BENCH AND NOT CMAKE_CROSSCOMPILING)
+    find_package(benchmark QUIET)
+endif()
+
+foreach(dep nlohmann_json OpenSSL cubeb GTest benchmark)
+    if(NOT ${dep}_FOUND)
+        message(STATUS "quorle: ${dep} not found; targets that need it are skipped")
+    endif()
+endforeach()

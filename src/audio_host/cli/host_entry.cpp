@@ -1,0 +1,24 @@
+#include "audio_host/cli/host_entry.h"
+
+#include "audio_host/cli/output_protocol.h"
+
+namespace quorle::host {
+
+int run_host(const std::vector<std::string>& arguments, const HostModes& modes,
+             OutputStream& err) {
+    const Result<RunRequest> request = parse_arguments(arguments);
+    Status outcome;
+    if (!request) {
+        outcome = fail(request.error());
+    } else if (std::holds_alternative<ListApplications>(*request)) {
+        outcome = modes.list_applications();
+    } else {
+        outcome = modes.run_capture(std::get<CaptureRequest>(*request));
+    }
+    if (outcome) return 0;
+    // Standard error may be gone as well; the exit status still reports the failure.
+    (void)write_error_line(err, outcome.error());
+    return 1;
+}
+
+}  // namespace quorle::host

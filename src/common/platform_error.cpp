@@ -1,0 +1,47 @@
+#include "common/platform_error.h"
+
+#include <cstdio>
+
+namespace quorle {
+
+std::string hex_code(std::uint32_t code) {
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "0x%08X", static_cast<unsigned>(code));
+    return buffer;
+}
+
+std::string format_error_text(std::string_view system_message, std::uint32_t code) {
+    std::string_view message = system_message;
+    while (!message.empty()) {
+        const char c = message.back();
+        if (c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r' || c == ' ') {
+            message.remove_suffix(1);
+        } else {
+            break;
+        }
+    }
+    if (message.empty()) return hex_code(code);
+    std::string text(message);
+    text += " (";
+    text += hex_code(code);
+    text += ')';
+    return text;
+}
+
+std::string context_error(std::string_view context, std::uint32_t code) {
+    std::string text(context);
+    text += ": ";
+    text += platform_error_text(code);
+    return text;
+}
+
+std::string os_error_message(std::string_view prefix, int code) {
+    std::string text(prefix);
+    text += os_error_description(code);
+    text += " (os error ";
+    text += std::to_string(code);
+    text += ')';
+    return text;
+}
+
+}  // namespace quorle

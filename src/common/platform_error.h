@@ -1,0 +1,44 @@
+#pragma once
+// Text of a failed operating-system or audio call, in one form on every platform:
+//   "<message without trailing white space> (0xXXXXXXXX)"   or, without a message,
+//   "0xXXXXXXXX"
+// A step's failure message is "<context>: <platform error text>".
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace quorle {
+
+// HRESULT_FROM_WIN32: a positive Windows error number n becomes 0x80070000 | (n & 0xFFFF);
+// 0 stays 0; values that already look like an HRESULT (high bit set) pass unchanged.
+[[nodiscard]] constexpr std::uint32_t hresult_from_win32(std::uint32_t code) {
+    if (static_cast<std::int32_t>(code) <= 0) return code;
+    return (code & 0x0000FFFFu) | 0x80070000u;
+}
+
+// The code written as "0x" and eight upper-case hexadecimal digits.
+[[nodiscard]] std::string hex_code(std::uint32_t code);
+
+// Combines a system message (trailing tab, LF, VT, FF, CR and space removed) with the code.
+// An empty message (after trimming) gives the code-only form.
+[[nodiscard]] std::string format_error_text(std::string_view system_message, std::uint32_t code);
+
+// The platform error text for `code`:
+// - Windows: `code` is an HRESULT (convert last-error values with hresult_from_win32 first);
+//   the message comes from the system message tables.
+// - Linux: `code` is an errno value; the message is strerror's text, and an unknown number
+//   gives the code-only form.
+[[nodiscard]] std::string platform_error_text(std::uint32_t code);
+
+// "<context>: <platform_error_text(code)>"
+[[nodiscard]] std::string context_error(std::string_view context, std::uint32_t code);
+
+// "<prefix><description> (os error <code in decimal>)", the form used for failed thread
+// creation. `code` is the operating system's own error number.
+[[nodiscard]] std::string os_error_message(std::string_view prefix, int code);
+
+// The operating system's description of its own error number (strerror on Linux,
+// FormatMessage on Windows), trailing white space removed.
+[[nodiscard]] std::string os_error_description(int code);
+
+}  // namespace quorle

@@ -1,0 +1,32 @@
+#include "common/named_thread.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+namespace quorle {
+namespace {
+
+TEST(NamedThread, RunsTheBodyAndKeepsAtMost15BytesOnLinux) {
+    std::atomic<bool> ran{false};
+    auto thread = system_thread_launcher().launch("quorle-audio-control", [&] { ran = true; });
+    ASSERT_TRUE(thread);
+    thread->join();
+    EXPECT_TRUE(ran.load());
+#ifdef _WIN32
+    EXPECT_EQ(effective_thread_name("quorle-audio-control"), "quorle-audio-control");
+#else
+    EXPECT_EQ(effective_thread_name("quorle-audio-control"), "quorle-audio-co");
+#endif
+    EXPECT_EQ(effective_thread_name("quorle-capture"), "quorle-capture");
+}
+
+TEST(NamedThread, StartFailureMessageNamesTheOsError) {
+    const std::string text = thread_start_message("audio control thread: ", ThreadStartError{11});
+    EXPECT_EQ(text.rfind("audio control thread: ", 0), 0u);
+    EXPECT_NE(text.find(" (os error 11)"), std::string::npos);
+    EXPECT_EQ(text.back(), ')');
+}
+
+}  // namespace
+}  // namespace quorle

@@ -167,4 +167,7 @@ class CapturePlatform {
     [[nodiscard]] virtual Win32Call install_console_handler(ConsoleStop& stop) = 0;
 };
 
+// The platform layer this program is built with (win32/ or linux/).
+[[nodiscard]] CapturePlatform& system_capture_platform();
+
 }  // namespace quorle::host

@@ -41,13 +41,11 @@ Result<std::unique_ptr<AudioClient>> activate_process_loopback(CapturePlatform& 
     if (start.result < 0) {
         return fail(context_error("activate process loopback", code_of(start.result)));
     }
-    if (!start.operation)
-        return fail(context_error("activate process loopback", 0));
+    if (!start.operation) return fail(context_error("activate process loopback", 0));
 
     std::optional<ActivationOutcome> outcome =
         receiver.receive_until(time, time.now() + kActivationTimeLimit);
-    if (!outcome)
-        return fail("process-loopback activation timed out");
+    if (!outcome) return fail("process-loopback activation timed out");
     return std::move(*outcome);
 }
 
@@ -58,23 +56,19 @@ Result<ProcessCapture> initialize_process_capture(CapturePlatform& platform, Aud
         return fail(context_error("initialize float32 process capture", code_of(result)));
     }
     result = client.get_buffer_size(capture.buffer_frames);
-    if (result < 0)
-        return fail(context_error("capture buffer size", code_of(result)));
+    if (result < 0) return fail(context_error("capture buffer size", code_of(result)));
 
     result = client.get_capture_service(capture.service);
     // A success without a service would only crash later: report it as E_POINTER.
-    if (result >= 0 && !capture.service)
-        result = kEPointer;
-    if (result < 0)
-        return fail(context_error("capture service", code_of(result)));
+    if (result >= 0 && !capture.service) result = kEPointer;
+    if (result < 0) return fail(context_error("capture service", code_of(result)));
 
     const Win32Call created = platform.create_capture_event(capture.event);
     if (!created.ok || !capture.event) {
         return fail(context_error("capture event", hresult_from_win32(created.last_error)));
     }
     result = client.set_event_handle(*capture.event);
-    if (result < 0)
-        return fail(context_error("set capture event", code_of(result)));
+    if (result < 0) return fail(context_error("set capture event", code_of(result)));
     return capture;
 }
 

@@ -82,8 +82,7 @@ class StreamingShutdown {
     StreamingShutdown(const StreamingShutdown&) = delete;
     StreamingShutdown& operator=(const StreamingShutdown&) = delete;
     ~StreamingShutdown() {
-        if (client_started_)
-            (void)state_.client->stop();
+        if (client_started_) (void)state_.client->stop();
         state_.client.reset();
         pipeline_.sink.reset();
         pipeline_.worker.clear_running();
@@ -122,8 +121,7 @@ Status check_processes(const CaptureRequest& request, const CaptureRunContext& c
 Status prepare_client(const CaptureRequest& request, const CaptureRunContext& context,
                       RunState& state) {
     const HResult joined = context.capture.join_multithreaded_apartment(state.apartment);
-    if (joined < 0)
-        return fail(context_error("COM MTA", code_of(joined)));
+    if (joined < 0) return fail(context_error("COM MTA", code_of(joined)));
 
     const LoopbackTarget target = loopback_target(request);
     QUORLE_ASSIGN_OR_RETURN(state.client, activate_process_loopback(context.capture, target.pid,
@@ -144,8 +142,7 @@ Status stream(const CaptureRunContext& context, RunState& state, capture::Captur
 
     IdentityWatch translator(context.processes, *state.translator);
     std::optional<IdentityWatch> target;
-    if (state.target)
-        target.emplace(context.processes, *state.target);
+    if (state.target) target.emplace(context.processes, *state.target);
     // Both polls are made, as the check asks about each process.
     const bool translator_running = translator.running();
     const bool target_running = !target || target->running();
@@ -156,8 +153,7 @@ Status stream(const CaptureRunContext& context, RunState& state, capture::Captur
     QUORLE_RETURN_IF_ERROR(write_header_line(context.err));
 
     const HResult started = state.client->start();
-    if (started < 0)
-        return fail(context_error("start process capture", code_of(started)));
+    if (started < 0) return fail(context_error("start process capture", code_of(started)));
     shutdown.client_started();
 
     PipelineSink sink(pipeline.sink);

@@ -11,8 +11,7 @@ bool ends_process_on_return(std::uint32_t event) {
 
 bool ConsoleStop::handle_control_event(std::uint32_t event) {
     request();
-    if (!ends_process_on_return(event))
-        return true;
+    if (!ends_process_on_return(event)) return true;
     const TimedWait::time_point deadline = time_.now() + kConsoleShutdownGrace;
     std::unique_lock lock(mutex_);
     while (!finished_ && time_.now() < deadline) {

@@ -45,8 +45,7 @@ class SlotSender {
     // Puts the message in the slot. Never waits. Returns false, and destroys the message
     // before returning, when the receiver is gone or a message was already sent.
     bool send(T message) {
-        if (!state_)
-            return false;
+        if (!state_) return false;
         {
             std::lock_guard lock(state_->mutex);
             if (state_->receiver_alive && !state_->sent) {
@@ -61,8 +60,7 @@ class SlotSender {
 
   private:
     void close() {
-        if (!state_)
-            return;
+        if (!state_) return;
         {
             std::lock_guard lock(state_->mutex);
             state_->sender_alive = false;
@@ -95,8 +93,7 @@ class SlotReceiver {
     // Waits until a message is there (returns it), the sender has gone without one, or
     // `deadline` has passed (both: nothing).
     std::optional<T> receive_until(TimedWait& time, TimedWait::time_point deadline) {
-        if (!state_)
-            return std::nullopt;
+        if (!state_) return std::nullopt;
         std::unique_lock lock(state_->mutex);
         for (;;) {
             if (state_->slot) {
@@ -104,18 +101,15 @@ class SlotReceiver {
                 state_->slot.reset();
                 return message;
             }
-            if (!state_->sender_alive)
-                return std::nullopt;
-            if (time.now() >= deadline)
-                return std::nullopt;
+            if (!state_->sender_alive) return std::nullopt;
+            if (time.now() >= deadline) return std::nullopt;
             time.wait_until(state_->changed, lock, deadline);
         }
     }
 
   private:
     void close() {
-        if (!state_)
-            return;
+        if (!state_) return;
         std::optional<T> unread;
         {
             std::lock_guard lock(state_->mutex);

@@ -31,8 +31,7 @@ Status take_packet(const PacketLoopContext& context, std::uint32_t frame_bound,
         (void)context.service.release_buffer(packet.frames);
         return fail("capture packet exceeded negotiated buffer");
     }
-    if ((packet.flags & kBufferFlagDataDiscontinuity) != 0)
-        context.sink.mark_discontinuity();
+    if ((packet.flags & kBufferFlagDataDiscontinuity) != 0) context.sink.mark_discontinuity();
 
     const std::size_t samples = std::size_t{packet.frames} * kSamplesPerFrame;
     if ((packet.flags & kBufferFlagSilent) != 0) {
@@ -46,8 +45,7 @@ Status take_packet(const PacketLoopContext& context, std::uint32_t frame_bound,
     }
 
     const HResult released = context.service.release_buffer(packet.frames);
-    if (released < 0)
-        return fail(context_error("release capture packet", code_of(released)));
+    if (released < 0) return fail(context_error("release capture packet", code_of(released)));
     return {};
 }
 
@@ -56,16 +54,13 @@ Status drain_packets(const PacketLoopContext& context, std::uint32_t frame_bound
     for (unsigned packets = 0; packets < kPacketsPerWake;) {
         std::uint32_t next_frames = 0;
         const HResult sized = context.service.next_packet_size(next_frames);
-        if (sized < 0)
-            return fail(context_error("next capture packet", code_of(sized)));
+        if (sized < 0) return fail(context_error("next capture packet", code_of(sized)));
         ++packets;
-        if (next_frames == 0)
-            return {};
+        if (next_frames == 0) return {};
 
         CapturePacket packet;
         const HResult read = context.service.get_buffer(packet);
-        if (read < 0)
-            return fail(context_error("read capture packet", code_of(read)));
+        if (read < 0) return fail(context_error("read capture packet", code_of(read)));
         QUORLE_RETURN_IF_ERROR(take_packet(context, frame_bound, packet));
     }
     return {};
@@ -76,20 +71,15 @@ Status drain_packets(const PacketLoopContext& context, std::uint32_t frame_bound
 Status run_packet_loop(const PacketLoopContext& context) {
     const std::uint32_t frame_bound = packet_frame_bound(context.buffer_frames);
     for (;;) {
-        if (context.console_stop.load(std::memory_order_acquire))
-            return {};
-        if (context.shared_stop.load(std::memory_order_acquire))
-            return {};
-        if (!context.translator.running())
-            return {};
+        if (context.console_stop.load(std::memory_order_acquire)) return {};
+        if (context.shared_stop.load(std::memory_order_acquire)) return {};
+        if (!context.translator.running()) return {};
         if (context.target != nullptr && !context.target->running()) {
             return fail("selected process exited");
         }
         const std::uint32_t waited = context.event.wait(kCaptureEventWaitMs);
-        if (waited == kWaitTimeout)
-            continue;
-        if (waited != kWaitObject0)
-            return fail("capture event wait failed");
+        if (waited == kWaitTimeout) continue;
+        if (waited != kWaitObject0) return fail("capture event wait failed");
         QUORLE_RETURN_IF_ERROR(drain_packets(context, frame_bound));
     }
 }

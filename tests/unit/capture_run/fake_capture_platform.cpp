@@ -17,8 +17,7 @@ std::vector<std::string> CallLog::entries() const {
 std::vector<std::string> CallLog::only(const std::vector<std::string>& names) const {
     std::vector<std::string> picked;
     for (const std::string& entry : entries()) {
-        if (std::find(names.begin(), names.end(), entry) != names.end())
-            picked.push_back(entry);
+        if (std::find(names.begin(), names.end(), entry) != names.end()) picked.push_back(entry);
     }
     return picked;
 }
@@ -41,11 +40,9 @@ std::optional<std::uint32_t> Faults::hit(const std::string& operation) {
     std::lock_guard lock(mutex_);
     const int call = ++calls_[operation];
     const auto planned = planned_.find(operation);
-    if (planned == planned_.end())
-        return std::nullopt;
+    if (planned == planned_.end()) return std::nullopt;
     const auto code = planned->second.find(call);
-    if (code == planned->second.end())
-        return std::nullopt;
+    if (code == planned->second.end()) return std::nullopt;
     return code->second;
 }
 
@@ -82,8 +79,7 @@ class FakeCaptureService final : public CaptureService {
 
     HResult next_packet_size(std::uint32_t& frames) override {
         audio_.log.add("GetNextPacketSize");
-        if (const HResult failed = audio_.result_of("GetNextPacketSize"); failed < 0)
-            return failed;
+        if (const HResult failed = audio_.result_of("GetNextPacketSize"); failed < 0) return failed;
         frames = audio_.queue.empty()
                      ? 0
                      : audio_.queue.front().announced.value_or(audio_.queue.front().frames);
@@ -92,10 +88,8 @@ class FakeCaptureService final : public CaptureService {
 
     HResult get_buffer(CapturePacket& packet) override {
         audio_.log.add("GetBuffer");
-        if (const HResult failed = audio_.result_of("GetBuffer"); failed < 0)
-            return failed;
-        if (audio_.queue.empty())
-            return kEFail;
+        if (const HResult failed = audio_.result_of("GetBuffer"); failed < 0) return failed;
+        if (audio_.queue.empty()) return kEFail;
         const FakePacket next = audio_.queue.front();
         audio_.queue.pop_front();
         // One spare float so that a misaligned pointer still has room for every sample.
@@ -143,17 +137,14 @@ class FakeAudioClient final : public AudioClient {
     }
     HResult get_buffer_size(std::uint32_t& frames) override {
         audio_.log.add("GetBufferSize");
-        if (const HResult failed = audio_.result_of("GetBufferSize"); failed < 0)
-            return failed;
+        if (const HResult failed = audio_.result_of("GetBufferSize"); failed < 0) return failed;
         frames = audio_.buffer_frames;
         return kSOk;
     }
     HResult get_capture_service(std::unique_ptr<CaptureService>& service) override {
         audio_.log.add("GetService");
-        if (const HResult failed = audio_.result_of("GetService"); failed < 0)
-            return failed;
-        if (!audio_.service_null)
-            service = std::make_unique<FakeCaptureService>(audio_);
+        if (const HResult failed = audio_.result_of("GetService"); failed < 0) return failed;
+        if (!audio_.service_null) service = std::make_unique<FakeCaptureService>(audio_);
         return kSOk;
     }
     HResult set_event_handle(CaptureEvent&) override {
@@ -179,10 +170,8 @@ class FakeActivatedInterface final : public ActivatedInterface {
     ~FakeActivatedInterface() override { audio_.log.add("release activated interface"); }
     HResult query_audio_client(std::unique_ptr<AudioClient>& client) override {
         audio_.log.add("QueryInterface(IAudioClient)");
-        if (audio_.activation.query_result < 0)
-            return audio_.activation.query_result;
-        if (!audio_.activation.query_gives_null)
-            client = std::make_unique<FakeAudioClient>(audio_);
+        if (audio_.activation.query_result < 0) return audio_.activation.query_result;
+        if (!audio_.activation.query_gives_null) client = std::make_unique<FakeAudioClient>(audio_);
         return audio_.activation.query_result;
     }
 
@@ -197,8 +186,7 @@ class FakeOperation final : public ActivationOperation {
                                 std::unique_ptr<ActivatedInterface>& activated) override {
         audio_.log.add("GetActivateResult");
         const ActivationScript& script = audio_.activation;
-        if (script.get_result_call < 0)
-            return script.get_result_call;
+        if (script.get_result_call < 0) return script.get_result_call;
         activation_result = script.activation_result;
         if (script.activated_interface)
             activated = std::make_unique<FakeActivatedInterface>(audio_);
@@ -259,8 +247,7 @@ FakeAudio::~FakeAudio() {
 }
 
 void FakeAudio::join_completion() {
-    if (completion_thread_.joinable())
-        completion_thread_.join();
+    if (completion_thread_.joinable()) completion_thread_.join();
 }
 
 HResult FakeAudio::result_of(const std::string& operation) {
@@ -273,14 +260,12 @@ std::uint32_t FakeAudio::next_wake() {
         return static_cast<std::uint32_t>(failed);
     }
     if (wakes.empty()) {
-        if (stop_when_done != nullptr)
-            stop_when_done->store(true, std::memory_order_release);
+        if (on_script_end) on_script_end();
         return kWaitTimeout;
     }
     Wake wake = std::move(wakes.front());
     wakes.pop_front();
-    if (wake.before)
-        wake.before();
+    if (wake.before) wake.before();
     for (const FakePacket& packet : wake.packets)
         queue.push_back(packet);
     return wake.result;
@@ -289,10 +274,8 @@ std::uint32_t FakeAudio::next_wake() {
 HResult FakeAudio::join_multithreaded_apartment(std::unique_ptr<PlatformReference>& membership) {
     log.add("CoInitializeEx");
     HResult result = result_of("CoInitializeEx");
-    if (result == kSOk)
-        result = apartment_result;
-    if (result >= 0)
-        membership = std::make_unique<FakeReference>(log, "CoUninitialize");
+    if (result == kSOk) result = apartment_result;
+    if (result >= 0) membership = std::make_unique<FakeReference>(log, "CoUninitialize");
     return result;
 }
 
@@ -304,8 +287,7 @@ ActivationStart FakeAudio::activate_process_loopback(const ActivationParameters&
     ActivationStart start;
     start.handler = std::make_unique<HandlerReference>(log, handler);
     start.result = result_of("ActivateAudioInterfaceAsync");
-    if (start.result < 0)
-        return start;
+    if (start.result < 0) return start;
     if (!activation.no_operation_object) {
         start.operation = std::make_unique<FakeReference>(log, "release operation");
     }

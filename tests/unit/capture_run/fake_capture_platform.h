@@ -112,8 +112,8 @@ class FakeAudio final : public CapturePlatform {
     std::uint32_t buffer_frames = 480;
     bool service_null = false;  // GetService succeeds without a service
     std::deque<Wake> wakes;
-    std::deque<FakePacket> queue;                 // packets waiting in the capture service
-    std::atomic<bool>* stop_when_done = nullptr;  // set when the wake script runs out
+    std::deque<FakePacket> queue;         // packets waiting in the capture service
+    std::function<void()> on_script_end;  // runs at each wait once the wake script is empty
 
     // Recorded arguments.
     std::optional<ActivationParameters> parameters;

@@ -31,16 +31,14 @@ class FakeTime final : public TimedWait {
             waits_.push_back(deadline - now_);
             auto next = actions_.begin();
             if (next != actions_.end() && next->first <= deadline) {
-                if (next->first > now_)
-                    now_ = next->first;
+                if (next->first > now_) now_ = next->first;
                 action = std::move(next->second);
                 actions_.erase(next);
             } else if (deadline > now_) {
                 now_ = deadline;
             }
         }
-        if (action)
-            action();
+        if (action) action();
         lock.lock();
     }
 
@@ -59,12 +57,10 @@ class FakeTime final : public TimedWait {
                 std::lock_guard lock(mutex_);
                 auto next = actions_.begin();
                 if (next == actions_.end() || next->first > start_ + offset) {
-                    if (start_ + offset > now_)
-                        now_ = start_ + offset;
+                    if (start_ + offset > now_) now_ = start_ + offset;
                     return;
                 }
-                if (next->first > now_)
-                    now_ = next->first;
+                if (next->first > now_) now_ = next->first;
                 action = std::move(next->second);
                 actions_.erase(next);
             }

@@ -26,7 +26,7 @@ constexpr std::uint32_t kWaitAbandoned = 0x80u;
 // the console stop flag is set, so the loop ends with success at its next check.
 struct LoopRig {
     explicit LoopRig(bool with_target = true) : has_target(with_target) {
-        audio.stop_when_done = &console_stop;
+        audio.on_script_end = [this] { console_stop = true; };
         zeros.fill(0.0f);
     }
 

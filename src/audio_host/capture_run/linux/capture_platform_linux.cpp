@@ -32,8 +32,7 @@ static_assert(std::atomic<ConsoleStop*>::is_always_lock_free);
 
 void on_stop_signal(int) {
     // Async-signal-safe: two lock-free atomic operations.
-    if (ConsoleStop* stop = console_target.load(std::memory_order_acquire))
-        stop->request();
+    if (ConsoleStop* stop = console_target.load(std::memory_order_acquire)) stop->request();
 }
 
 class LinuxCapturePlatform final : public CapturePlatform {
@@ -56,8 +55,7 @@ class LinuxCapturePlatform final : public CapturePlatform {
 
     Win32Call create_capture_event(std::unique_ptr<CaptureEvent>& event) override {
         const int descriptor = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        if (descriptor < 0)
-            return Win32Call{false, static_cast<std::uint32_t>(errno)};
+        if (descriptor < 0) return Win32Call{false, static_cast<std::uint32_t>(errno)};
         event = std::make_unique<linux_layer::EventFdCaptureEvent>(descriptor);
         return Win32Call{true, 0};
     }

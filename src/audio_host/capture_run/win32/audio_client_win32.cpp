@@ -53,8 +53,7 @@ HResult Win32AudioClient::get_capture_service(std::unique_ptr<CaptureService>& s
     ComPtr<IAudioCaptureClient> capture;
     const HRESULT result =
         client_->GetService(__uuidof(IAudioCaptureClient), reinterpret_cast<void**>(capture.put()));
-    if (capture)
-        service = std::make_unique<Win32CaptureService>(std::move(capture));
+    if (capture) service = std::make_unique<Win32CaptureService>(std::move(capture));
     return result;
 }
 
@@ -74,8 +73,7 @@ HResult Win32ActivatedInterface::query_audio_client(std::unique_ptr<AudioClient>
     ComPtr<IAudioClient> audio;
     const HRESULT result =
         activated_->QueryInterface(__uuidof(IAudioClient), reinterpret_cast<void**>(audio.put()));
-    if (audio)
-        client = std::make_unique<Win32AudioClient>(std::move(audio));
+    if (audio) client = std::make_unique<Win32AudioClient>(std::move(audio));
     return result;
 }
 

@@ -56,8 +56,7 @@ class Win32CapturePlatform final : public CapturePlatform {
         ActivationStart start;
         ComPtr<CompletionHandler> handler;
         start.result = CompletionHandler::create(parameters, std::move(completion), handler);
-        if (start.result < 0)
-            return start;
+        if (start.result < 0) return start;
 
         PROPVARIANT property = handler->activation_property();
         IActivateAudioInterfaceAsyncOperation* operation = nullptr;
@@ -77,16 +76,14 @@ class Win32CapturePlatform final : public CapturePlatform {
 
     Win32Call create_capture_event(std::unique_ptr<CaptureEvent>& event) override {
         const HANDLE created = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-        if (!win32::UniqueHandle::valid(created))
-            return Win32Call{false, GetLastError()};
+        if (!win32::UniqueHandle::valid(created)) return Win32Call{false, GetLastError()};
         event = std::make_unique<win32::Win32CaptureEvent>(win32::UniqueHandle(created));
         return Win32Call{true, 0};
     }
 
     Win32Call install_console_handler(ConsoleStop& stop) override {
         console_target.store(&stop, std::memory_order_release);
-        if (!SetConsoleCtrlHandler(on_console_event, TRUE))
-            return Win32Call{false, GetLastError()};
+        if (!SetConsoleCtrlHandler(on_console_event, TRUE)) return Win32Call{false, GetLastError()};
         return Win32Call{true, 0};
     }
 };

@@ -37,8 +37,7 @@ class ComPtr {
     }
 
     void reset() {
-        if (T* old = std::exchange(pointer_, nullptr))
-            old->Release();
+        if (T* old = std::exchange(pointer_, nullptr)) old->Release();
     }
 
     [[nodiscard]] T* get() const { return pointer_; }

@@ -20,16 +20,13 @@ HRESULT CompletionHandler::create(const ActivationParameters& parameters,
                                   ActivationCompletion completion,
                                   ComPtr<CompletionHandler>& handler) {
     auto* created = new (std::nothrow) CompletionHandler(parameters, std::move(completion));
-    if (created == nullptr)
-        return E_OUTOFMEMORY;
+    if (created == nullptr) return E_OUTOFMEMORY;
     ComPtr<CompletionHandler> owned = ComPtr<CompletionHandler>::adopt(created);
     // The marshaler aggregates the handler: it keeps no reference on its outer object.
     const HRESULT result =
         CoCreateFreeThreadedMarshaler(created->identity(), created->marshaler_.put());
-    if (result < 0)
-        return result;
-    if (!created->marshaler_)
-        return E_POINTER;
+    if (result < 0) return result;
+    if (!created->marshaler_) return E_POINTER;
     handler = std::move(owned);
     return S_OK;
 }
@@ -38,8 +35,7 @@ HRESULT CompletionHandler::QueryInterface(REFIID riid, void** object) {
     // Callers written in C can pass a null REFIID. Read through a volatile pointer so that the
     // compiler cannot assume the reference's address to be non-null and drop the test.
     const IID* volatile id = &riid;
-    if (id == nullptr || object == nullptr)
-        return E_POINTER;
+    if (id == nullptr || object == nullptr) return E_POINTER;
     *object = nullptr;
     if (IsEqualIID(riid, __uuidof(IUnknown)) ||
         IsEqualIID(riid, __uuidof(IActivateAudioInterfaceCompletionHandler))) {
@@ -65,29 +61,25 @@ ULONG CompletionHandler::AddRef() {
 ULONG CompletionHandler::Release() {
     // acq_rel: the last release sees every write made through the other references.
     const ULONG left = references_.fetch_sub(1, std::memory_order_acq_rel) - 1;
-    if (left == 0)
-        delete this;
+    if (left == 0) delete this;
     return left;
 }
 
 HRESULT CompletionHandler::GetIids(ULONG* count, IID** iids) {
-    if (count == nullptr || iids == nullptr)
-        return E_POINTER;
+    if (count == nullptr || iids == nullptr) return E_POINTER;
     *count = 0;
     *iids = nullptr;
     return S_OK;
 }
 
 HRESULT CompletionHandler::GetRuntimeClassName(HSTRING* name) {
-    if (name == nullptr)
-        return E_POINTER;
+    if (name == nullptr) return E_POINTER;
     *name = nullptr;  // the empty string
     return S_OK;
 }
 
 HRESULT CompletionHandler::GetTrustLevel(TrustLevel* level) {
-    if (level == nullptr)
-        return E_POINTER;
+    if (level == nullptr) return E_POINTER;
     *level = BaseTrust;
     return S_OK;
 }

@@ -151,8 +151,7 @@ class ScriptedOperation final : public IActivateAudioInterfaceAsyncOperation {
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
     HRESULT STDMETHODCALLTYPE GetActivateResult(HRESULT* result, IUnknown** activated) override {
         *result = activation_result_;
-        if (activated_ != nullptr)
-            activated_->AddRef();
+        if (activated_ != nullptr) activated_->AddRef();
         *activated = activated_;
         return S_OK;
     }
@@ -167,8 +166,7 @@ class PlainObject final : public IUnknown {
   public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
         *object = nullptr;
-        if (!IsEqualIID(riid, __uuidof(IUnknown)))
-            return E_NOINTERFACE;
+        if (!IsEqualIID(riid, __uuidof(IUnknown))) return E_NOINTERFACE;
         *object = this;
         AddRef();
         return S_OK;

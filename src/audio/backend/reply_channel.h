@@ -75,7 +75,7 @@ class ReplyReceiver {
         std::optional<T> unread;
         const std::lock_guard<std::mutex> lock(state_->mutex);
         state_->receiver_alive = false;
-        unread.swap(state_->value);
+        take(unread);
         // The mutex is released before `unread` (declared first) is destroyed.
     }
 
@@ -85,11 +85,19 @@ class ReplyReceiver {
         std::unique_lock<std::mutex> lock(state_->mutex);
         state_->changed.wait(lock, [this] { return state_->sent || !state_->sender_alive; });
         std::optional<T> value;
-        value.swap(state_->value);
+        take(value);
         return value;
     }
 
   private:
+    // Moves the slot's value (if any) into `out` and empties the slot. Mutex held.
+    void take(std::optional<T>& out) {
+        if (!state_->value)
+            return;
+        out.emplace(std::move(*state_->value));
+        state_->value.reset();
+    }
+
     std::shared_ptr<detail::ReplyState<T>> state_;
 };
 

@@ -47,7 +47,8 @@ class AudioController {
 // Runs `work` on the control thread and waits, without a time limit, for its result.
 // Fails with "audio controller closed" when the request cannot be queued and with "audio
 // controller exited during operation" when no reply comes (the job was dropped unrun or the
-// thread ended while running it).
+// thread ended while running it). Never call it from a job: the control thread would wait
+// for itself.
 template <class T>
 [[nodiscard]] Result<T> call_on_control_thread(
     const AudioController& controller,

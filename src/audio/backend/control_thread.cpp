@@ -23,9 +23,7 @@ void run_loop(ControlThreadState& state, QueueReceiver<ControlMessage>& commands
             try {
                 job(state);
             } catch (...) {
-                // The thread ends. Its queue is closed before the job (and its reply channel)
-                // is released, so that a requester woken by that release, and every one
-                // after it, is refused at once instead of queueing work nobody will run.
+                // Closed while the job (and its reply channel) is still held: see below.
                 commands.close();
                 throw;
             }
@@ -36,6 +34,20 @@ void run_loop(ControlThreadState& state, QueueReceiver<ControlMessage>& commands
                 entry.second->diagnostics();
             last_tick = clock.now();
         }
+    }
+}
+
+// The loop, ended for good by an exception from a job or a diagnostics round. The queue is
+// closed before anything else is released (for a job, before the job and its reply channel),
+// so that a requester woken by such a release, and every one after it, is refused at once as
+// closed instead of queueing work that nobody will run.
+void run_loop_or_close(ControlThreadState& state, QueueReceiver<ControlMessage>& commands,
+                       MonotonicClock& clock, std::chrono::nanoseconds queue_wait) {
+    try {
+        run_loop(state, commands, clock, queue_wait);
+    } catch (...) {
+        commands.close();
+        throw;
     }
 }
 
@@ -57,7 +69,7 @@ void run(const AudioControlEnvironment& environment, QueueReceiver<ControlMessag
 
     if (!start_reply.send(std::move(opened->backend_id)))
         return;
-    run_loop(state, commands, environment.clock, environment.queue_wait);
+    run_loop_or_close(state, commands, environment.clock, environment.queue_wait);
     // Leaving releases, in this order: the registered objects, the table, the context, COM.
 }
 

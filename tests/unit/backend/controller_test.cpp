@@ -62,6 +62,24 @@ class LoggingObject final : public AudioObject {
     std::promise<void>* first_round_;
 };
 
+// Submits an empty job when destroyed (once, whichever copy holds it) and keeps the outcome.
+class SubmitOnRelease {
+  public:
+    SubmitOnRelease(const AudioController& controller, std::optional<Status>& outcome)
+        : controller_(&controller), outcome_(&outcome) {}
+    SubmitOnRelease(SubmitOnRelease&& other) noexcept
+        : controller_(std::exchange(other.controller_, nullptr)), outcome_(other.outcome_) {}
+    SubmitOnRelease& operator=(SubmitOnRelease&&) = delete;
+    ~SubmitOnRelease() {
+        if (controller_ != nullptr)
+            outcome_->emplace(controller_->submit([](ControlThreadState&) {}));
+    }
+
+  private:
+    const AudioController* controller_;
+    std::optional<Status>* outcome_;
+};
+
 class Controller : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -224,10 +242,19 @@ TEST_F(Controller, AStartEndedByAnExceptionPoisonsTheRegistry) {
 TEST_F(Controller, AJobThatEndsTheThreadLeavesADeadControllerThatRefusesRequests) {
     auto c = controller();
     ASSERT_TRUE(c);
+    // The failing job also carries a probe that, when the job is released, sends a request:
+    // by then the queue must already refuse it, or a requester woken by the release could
+    // queue work that nobody runs.
+    std::optional<Status> sent_during_release;
     const auto ended = call_on_control_thread<int>(
-        *c, [](ControlThreadState&) -> Result<int> { throw std::runtime_error("job failed"); });
+        *c, [probe = SubmitOnRelease(*c, sent_during_release)](ControlThreadState&) -> Result<int> {
+            throw std::runtime_error("job failed");
+        });
     ASSERT_FALSE(ended);
     EXPECT_EQ(ended.error(), "audio controller exited during operation");
+    ASSERT_TRUE(sent_during_release);
+    ASSERT_FALSE(*sent_during_release);
+    EXPECT_EQ(sent_during_release->error(), "audio controller closed");
     c.reset();
 
     for (int i = 0; i < 2; ++i) {

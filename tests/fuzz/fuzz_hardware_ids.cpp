@@ -26,21 +26,18 @@ class FuzzTree final : public DeviceTree {
         return kConfigRetSuccess;
     }
     ConfigRet present_id_list(std::span<char16_t> buffer) override {
-        if (buffer.size() < list.size())
-            return kConfigRetBufferSmall;
+        if (buffer.size() < list.size()) return kConfigRetBufferSmall;
         std::copy(list.begin(), list.end(), buffer.begin());
         return kConfigRetSuccess;
     }
     ConfigRet locate(std::u16string_view instance_id_z, DevNode& node) override {
-        if (instance_id_z.empty() || instance_id_z.back() != u'\0')
-            std::abort();
+        if (instance_id_z.empty() || instance_id_z.back() != u'\0') std::abort();
         node = static_cast<DevNode>(instance_id_z.size());
         return kConfigRetSuccess;
     }
     ConfigRet hardware_ids(DevNode, std::span<char16_t> buffer,
                            std::uint32_t& length_bytes) override {
-        if (ids.size() > buffer.size())
-            return kConfigRetBufferSmall;
+        if (ids.size() > buffer.size()) return kConfigRetBufferSmall;
         std::copy(ids.begin(), ids.end(), buffer.begin());
         length_bytes = static_cast<std::uint32_t>(ids.size() * sizeof(char16_t));
         return kConfigRetSuccess;
@@ -64,11 +61,9 @@ std::u16string units_of(const std::uint8_t* data, std::size_t size) {
 void check_pieces(std::u16string_view buffer) {
     std::size_t end = 0;
     for (const std::u16string_view piece : split_multi_string(buffer)) {
-        if (piece.empty() || piece.find(u'\0') != std::u16string_view::npos)
-            std::abort();
+        if (piece.empty() || piece.find(u'\0') != std::u16string_view::npos) std::abort();
         const auto offset = static_cast<std::size_t>(piece.data() - buffer.data());
-        if (offset < end || offset + piece.size() > buffer.size())
-            std::abort();
+        if (offset < end || offset + piece.size() > buffer.size()) std::abort();
         end = offset + piece.size();
     }
 }
@@ -76,8 +71,7 @@ void check_pieces(std::u16string_view buffer) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 2)
-        return 0;
+    if (size < 2) return 0;
     // The first byte splits the rest into the device id list and the identifier list.
     const std::size_t split = std::min<std::size_t>(size - 1, std::size_t{data[0]} * 2);
     FuzzTree tree;
@@ -88,13 +82,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check_pieces(tree.ids);
 
     const auto list = fetch_present_device_ids(tree);
-    if (!list)
-        std::abort();
+    if (!list) std::abort();
     for (const DriverDevice& device : scan_driver_devices(tree, *list)) {
-        if (device.hardware_id.size() != 13 || !is_cable_identity(device.hardware_id))
-            std::abort();
-        if (device.started != ((tree.status_word & kNodeStarted) != 0))
-            std::abort();
+        if (device.hardware_id.size() != 13 || !is_cable_identity(device.hardware_id)) std::abort();
+        if (device.started != ((tree.status_word & kNodeStarted) != 0)) std::abort();
     }
     return 0;
 }

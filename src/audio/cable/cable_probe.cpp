@@ -19,13 +19,11 @@ std::vector<const DriverDevice*> devices_with_identity(std::span<const DriverDev
                                                        std::string_view identity) {
     std::vector<const DriverDevice*> selected;
     for (const DriverDevice& device : devices) {
-        if (!matches_cable_identity(device.hardware_id, identity))
-            continue;
+        if (!matches_cable_identity(device.hardware_id, identity)) continue;
         const bool seen = std::any_of(selected.begin(), selected.end(), [&](const auto* other) {
             return other->devnode == device.devnode;
         });
-        if (!seen)
-            selected.push_back(&device);
+        if (!seen) selected.push_back(&device);
     }
     return selected;
 }
@@ -35,8 +33,7 @@ std::vector<const DriverDevice*> devices_with_identity(std::span<const DriverDev
 // endpoints are not the one to play into).
 bool belongs_to_cable(const AudioEndpoint& endpoint, std::string_view identity, DevNode device,
                       DeviceTree& tree, FormFactorReader& form_factors) {
-    if (!endpoint_under_device(tree, endpoint.id, device))
-        return false;
+    if (!endpoint_under_device(tree, endpoint.id, device)) return false;
     if (matches_cable_identity(identity, kVbCableIdentity) &&
         endpoint.direction == EndpointDirection::Render) {
         return endpoint_is_speakers(form_factors, endpoint.id);
@@ -55,10 +52,8 @@ CableProbe probe_cable(std::string_view identity, std::span<const DriverDevice> 
                        std::span<const AudioEndpoint> endpoints, DeviceTree& tree,
                        FormFactorReader& form_factors) {
     const std::vector<const DriverDevice*> selected = devices_with_identity(devices, identity);
-    if (selected.empty())
-        return {NotInstalled{}, {}, {}};
-    if (selected.size() > 1)
-        return {Problem{std::string(kDuplicateDevicesMessage)}, {}, {}};
+    if (selected.empty()) return {NotInstalled{}, {}, {}};
+    if (selected.size() > 1) return {Problem{std::string(kDuplicateDevicesMessage)}, {}, {}};
     const DriverDevice& device = *selected.front();
 
     // The restart verdict comes from the node as it is now; if that read fails, the scan's
@@ -67,22 +62,18 @@ CableProbe probe_cable(std::string_view identity, std::span<const DriverDevice> 
     if (node_needs_restart(tree.status(device.devnode, status), status)) {
         return {RestartRequired{}, {}, {}};
     }
-    if (!device.started)
-        return {Problem{std::string(kNotStartedMessage)}, {}, {}};
+    if (!device.started) return {Problem{std::string(kNotStartedMessage)}, {}, {}};
 
     std::vector<const AudioEndpoint*> playback;
     std::vector<const AudioEndpoint*> recording;
     for (const AudioEndpoint& endpoint : endpoints) {
-        if (!belongs_to_cable(endpoint, identity, device.devnode, tree, form_factors))
-            continue;
-        if (endpoint.channels != kStereo)
-            continue;
+        if (!belongs_to_cable(endpoint, identity, device.devnode, tree, form_factors)) continue;
+        if (endpoint.channels != kStereo) continue;
         (endpoint.direction == EndpointDirection::Render ? playback : recording)
             .push_back(&endpoint);
     }
 
-    if (playback.empty() || recording.empty())
-        return {EndpointsMissing{}, {}, {}};
+    if (playback.empty() || recording.empty()) return {EndpointsMissing{}, {}, {}};
     if (playback.size() > 1 || recording.size() > 1) {
         return {Problem{std::string(kAmbiguousEndpointsMessage)}, {}, {}};
     }

@@ -40,21 +40,18 @@ std::vector<DriverDevice> scan_driver_devices(DeviceTree& tree, std::u16string_v
         // Through text and back, as every id handed to the platform is made.
         const std::u16string instance_id = utf8_to_utf16z(utf16_to_utf8(raw_id));
         DevNode node = 0;
-        if (tree.locate(instance_id, node) != kConfigRetSuccess)
-            continue;
+        if (tree.locate(instance_id, node) != kConfigRetSuccess) continue;
 
         std::array<char16_t, kHardwareIdBufferBytes / sizeof(char16_t)> buffer{};
         auto length = static_cast<std::uint32_t>(kHardwareIdBufferBytes);
-        if (tree.hardware_ids(node, buffer, length) != kConfigRetSuccess)
-            continue;
+        if (tree.hardware_ids(node, buffer, length) != kConfigRetSuccess) continue;
 
         // The whole buffer is cut, whatever length came back: it was zero-filled, so
         // nothing beyond what the platform wrote can be mistaken for an identifier.
         for (const std::u16string_view raw_hardware_id :
              split_multi_string(std::u16string_view(buffer.data(), buffer.size()))) {
             std::string hardware_id = utf16_to_utf8(raw_hardware_id);
-            if (!is_cable_identity(hardware_id))
-                continue;
+            if (!is_cable_identity(hardware_id)) continue;
             NodeStatus status;
             const ConfigRet result = tree.status(node, status);
             devices.push_back({std::move(hardware_id), node, node_started(result, status)});

@@ -15,8 +15,7 @@ class ApartmentMembership {
     ApartmentMembership(const ApartmentMembership&) = delete;
     ApartmentMembership& operator=(const ApartmentMembership&) = delete;
     ~ApartmentMembership() {
-        if (owed_)
-            reader_.uninitialize_apartment();
+        if (owed_) reader_.uninitialize_apartment();
     }
 
   private:
@@ -31,8 +30,7 @@ class ComObjectOwner {
     ComObjectOwner(const ComObjectOwner&) = delete;
     ComObjectOwner& operator=(const ComObjectOwner&) = delete;
     ~ComObjectOwner() {
-        if (object_ != nullptr)
-            reader_.release(object_);
+        if (object_ != nullptr) reader_.release(object_);
     }
 
     // The slot a reader call fills. Also kept when the call fails but still hands out an
@@ -68,8 +66,7 @@ bool endpoint_is_speakers(FormFactorReader& reader, std::string_view endpoint_id
         return false;
     }
     std::uint32_t form_factor = 0;
-    if (failed(reader.read_form_factor(store.get(), form_factor)))
-        return false;
+    if (failed(reader.read_form_factor(store.get(), form_factor))) return false;
     return form_factor == kFormFactorSpeakers;
 }
 

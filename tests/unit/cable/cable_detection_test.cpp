@@ -81,10 +81,8 @@ class Machine {
         const std::string id = endpoint_id(name);
         endpoints.push_back(
             {id, std::string(name), spec.rate, spec.channels, spec.direction, false});
-        if (spec.form_factor)
-            form_factors.endpoints[id].form_factor = *spec.form_factor;
-        if (device == 0)
-            return;
+        if (spec.form_factor) form_factors.endpoints[id].form_factor = *spec.form_factor;
+        if (device == 0) return;
         DevNode above = device;
         for (int level = 1; level < spec.depth; ++level) {
             const DevNode middle = next_++;
@@ -385,8 +383,7 @@ TEST(CableDetection, FormFactorIsReadOnlyForVbCablePlaybackEndpointsUnderTheDevi
     ASSERT_TRUE(m.detect().has_value());
     std::vector<std::string> asked;
     for (const std::string& call : m.form_factors.calls) {
-        if (call.starts_with("get_device "))
-            asked.push_back(call.substr(11));
+        if (call.starts_with("get_device ")) asked.push_back(call.substr(11));
     }
     // Every VB-CABLE playback endpoint, stereo or not, and nothing else.
     EXPECT_EQ(asked,
@@ -433,8 +430,7 @@ TEST(CableDetection, ProbesVbCableFirstWithAFreshStatusRead) {
     ASSERT_TRUE(m.detect().has_value());
     std::vector<std::string> statuses;
     for (const std::string& call : m.tree.calls) {
-        if (call.starts_with("status"))
-            statuses.push_back(call);
+        if (call.starts_with("status")) statuses.push_back(call);
     }
     const std::string h = "status " + std::to_string(hifi);
     const std::string v = "status " + std::to_string(vb);

@@ -29,8 +29,7 @@ struct Released {
     Released(const Released&) = delete;
     Released& operator=(const Released&) = delete;
     ~Released() {
-        if (pointer != nullptr)
-            pointer->Release();
+        if (pointer != nullptr) pointer->Release();
     }
 };
 
@@ -51,15 +50,12 @@ std::vector<std::string> active_endpoint_ids(EDataFlow flow) {
         return ids;
     }
     UINT count = 0;
-    if (FAILED(collection.pointer->GetCount(&count)))
-        return ids;
+    if (FAILED(collection.pointer->GetCount(&count))) return ids;
     for (UINT i = 0; i < count; ++i) {
         Released<IMMDevice> device;
-        if (FAILED(collection.pointer->Item(i, &device.pointer)))
-            continue;
+        if (FAILED(collection.pointer->Item(i, &device.pointer))) continue;
         LPWSTR id = nullptr;
-        if (FAILED(device.pointer->GetId(&id)))
-            continue;
+        if (FAILED(device.pointer->GetId(&id))) continue;
         ids.push_back(utf16_to_utf8(reinterpret_cast<const char16_t*>(id)));
         CoTaskMemFree(id);
     }
@@ -131,10 +127,8 @@ TEST_F(CableWindowsLayer, CheckKeepsAForeignApartmentIntact) {
         speakers = endpoint_is_speakers(*system_form_factor_reader(), render.front());
         // Still in the apartment (S_FALSE) only if the check did not leave it for us.
         rejoined = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        if (SUCCEEDED(rejoined))
-            CoUninitialize();
-        if (SUCCEEDED(joined))
-            CoUninitialize();
+        if (SUCCEEDED(rejoined)) CoUninitialize();
+        if (SUCCEEDED(joined)) CoUninitialize();
     });
     thread.join();
     EXPECT_EQ(joined, S_OK);
@@ -151,8 +145,7 @@ TEST_F(CableWindowsLayer, CheckLeavesNoApartmentBehind) {
     std::thread thread([&] {
         speakers = endpoint_is_speakers(*system_form_factor_reader(), render.front());
         after = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        if (SUCCEEDED(after))
-            CoUninitialize();
+        if (SUCCEEDED(after)) CoUninitialize();
     });
     thread.join();
     EXPECT_TRUE(speakers);

@@ -39,12 +39,10 @@ FakeNode* FakeDeviceTree::find(DevNode node) {
 }
 
 std::u16string FakeDeviceTree::present_list() const {
-    if (list_override)
-        return *list_override;
+    if (list_override) return *list_override;
     std::vector<std::string> ids;
     for (const FakeNode& n : nodes) {
-        if (n.present)
-            ids.push_back(n.instance_id);
+        if (n.present) ids.push_back(n.instance_id);
     }
     return multi_string(ids);
 }
@@ -58,8 +56,7 @@ std::size_t FakeDeviceTree::count(std::string_view prefix) const {
 ConfigRet FakeDeviceTree::present_id_list_size(std::uint32_t& units) {
     calls.push_back("size");
     units = 0;
-    if (size_result != kConfigRetSuccess)
-        return size_result;
+    if (size_result != kConfigRetSuccess) return size_result;
     units = static_cast<std::uint32_t>(present_list().size());
     return kConfigRetSuccess;
 }
@@ -71,8 +68,7 @@ ConfigRet FakeDeviceTree::present_id_list(std::span<char16_t> buffer) {
         return list_failure;
     }
     const std::u16string list = present_list();
-    if (list.size() > buffer.size())
-        return kConfigRetBufferSmall;
+    if (list.size() > buffer.size()) return kConfigRetBufferSmall;
     std::copy(list.begin(), list.end(), buffer.begin());
     return kConfigRetSuccess;
 }
@@ -84,10 +80,8 @@ ConfigRet FakeDeviceTree::locate(std::u16string_view instance_id_z, DevNode& nod
     const std::string id = utf16_to_utf8(instance_id_z.substr(0, instance_id_z.size() - 1));
     calls.push_back("locate " + id);
     for (const FakeNode& n : nodes) {
-        if (n.instance_id != id)
-            continue;
-        if (n.locate_result != kConfigRetSuccess)
-            return n.locate_result;
+        if (n.instance_id != id) continue;
+        if (n.locate_result != kConfigRetSuccess) return n.locate_result;
         node = n.node;
         return kConfigRetSuccess;
     }
@@ -99,10 +93,8 @@ ConfigRet FakeDeviceTree::hardware_ids(DevNode node, std::span<char16_t> buffer,
     calls.push_back("hardware_ids " + std::to_string(node));
     EXPECT_EQ(length_bytes, buffer.size_bytes());
     const FakeNode* n = find(node);
-    if (n == nullptr)
-        return kConfigRetNoSuchDevnode;
-    if (n->hardware_ids_result != kConfigRetSuccess)
-        return n->hardware_ids_result;
+    if (n == nullptr) return kConfigRetNoSuchDevnode;
+    if (n->hardware_ids_result != kConfigRetSuccess) return n->hardware_ids_result;
     const std::size_t needed = n->hardware_ids.size() * sizeof(char16_t);
     if (needed > length_bytes) {
         length_bytes = static_cast<std::uint32_t>(needed);
@@ -117,12 +109,10 @@ ConfigRet FakeDeviceTree::status(DevNode node, NodeStatus& status) {
     calls.push_back("status " + std::to_string(node));
     status = {};
     FakeNode* n = find(node);
-    if (n == nullptr)
-        return kConfigRetNoSuchDevnode;
+    if (n == nullptr) return kConfigRetNoSuchDevnode;
     const StatusReply& reply = n->statuses.at(std::min(n->status_calls, n->statuses.size() - 1));
     ++n->status_calls;
-    if (reply.result != kConfigRetSuccess)
-        return reply.result;
+    if (reply.result != kConfigRetSuccess) return reply.result;
     status = reply.status;
     return kConfigRetSuccess;
 }
@@ -131,12 +121,9 @@ ConfigRet FakeDeviceTree::parent(DevNode node, DevNode& parent) {
     calls.push_back("parent " + std::to_string(node));
     parent = 0;
     const FakeNode* n = find(node);
-    if (n == nullptr)
-        return kConfigRetNoSuchDevnode;
-    if (n->parent_result != kConfigRetSuccess)
-        return n->parent_result;
-    if (!n->parent)
-        return kConfigRetNoSuchDevnode;
+    if (n == nullptr) return kConfigRetNoSuchDevnode;
+    if (n->parent_result != kConfigRetSuccess) return n->parent_result;
+    if (!n->parent) return kConfigRetNoSuchDevnode;
     parent = *n->parent;
     return kConfigRetSuccess;
 }

@@ -54,10 +54,8 @@ HResult FakeFormFactorReader::get_device(ComObject* enumerator, std::u16string_v
     calls.push_back("get_device " + id);
     (void)object(enumerator, "enumerator");
     const auto it = endpoints.find(id);
-    if (it == endpoints.end())
-        return kHResultNotFound;
-    if (it->second.get_device.hands_out_object)
-        device = hand_out("device", id);
+    if (it == endpoints.end()) return kHResultNotFound;
+    if (it->second.get_device.hands_out_object) device = hand_out("device", id);
     return it->second.get_device.result;
 }
 
@@ -66,10 +64,8 @@ HResult FakeFormFactorReader::open_property_store(ComObject* device, ComObject*&
     store = nullptr;
     const Object& owner = object(device, "device");
     const auto it = endpoints.find(owner.endpoint);
-    if (it == endpoints.end())
-        return kHResultFail;
-    if (it->second.open_store.hands_out_object)
-        store = hand_out("store", owner.endpoint);
+    if (it == endpoints.end()) return kHResultFail;
+    if (it->second.open_store.hands_out_object) store = hand_out("store", owner.endpoint);
     return it->second.open_store.result;
 }
 
@@ -78,10 +74,8 @@ HResult FakeFormFactorReader::read_form_factor(ComObject* store, std::uint32_t& 
     form_factor = 0;
     const Object& owner = object(store, "store");
     const auto it = endpoints.find(owner.endpoint);
-    if (it == endpoints.end())
-        return kHResultFail;
-    if (it->second.read < 0)
-        return it->second.read;
+    if (it == endpoints.end()) return kHResultFail;
+    if (it->second.read < 0) return it->second.read;
     form_factor = it->second.form_factor;
     return it->second.read;
 }

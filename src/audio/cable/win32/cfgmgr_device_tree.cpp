@@ -39,8 +39,7 @@ class CfgmgrDeviceTree final : public DeviceTree {
 
     ConfigRet locate(std::u16string_view instance_id_z, DevNode& node) override {
         node = 0;
-        if (instance_id_z.empty() || instance_id_z.back() != u'\0')
-            return CR_INVALID_POINTER;
+        if (instance_id_z.empty() || instance_id_z.back() != u'\0') return CR_INVALID_POINTER;
         DEVINST found = 0;
         // The id is only read; the parameter type is not const for historical reasons.
         const CONFIGRET result = CM_Locate_DevNodeW(

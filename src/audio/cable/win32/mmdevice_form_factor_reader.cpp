@@ -64,8 +64,7 @@ class MMDeviceFormFactorReader final : public FormFactorReader {
     HResult get_device(ComObject* enumerator, std::u16string_view endpoint_id_z,
                        ComObject*& device) override {
         device = nullptr;
-        if (endpoint_id_z.empty() || endpoint_id_z.back() != u'\0')
-            return E_INVALIDARG;
+        if (endpoint_id_z.empty() || endpoint_id_z.back() != u'\0') return E_INVALIDARG;
         IMMDevice* found = nullptr;
         const HRESULT result =
             from_object<IMMDeviceEnumerator>(enumerator)
@@ -86,19 +85,16 @@ class MMDeviceFormFactorReader final : public FormFactorReader {
         form_factor = 0;
         PropVariantOwner value;
         HRESULT result = from_object<IPropertyStore>(store)->GetValue(kFormFactorKey, value.get());
-        if (FAILED(result))
-            return result;
+        if (FAILED(result)) return result;
         ULONG number = 0;
         result = PropVariantToUInt32(*value.get(), &number);
-        if (FAILED(result))
-            return result;
+        if (FAILED(result)) return result;
         form_factor = number;
         return result;
     }
 
     void release(ComObject* object) override {
-        if (object != nullptr)
-            reinterpret_cast<IUnknown*>(object)->Release();
+        if (object != nullptr) reinterpret_cast<IUnknown*>(object)->Release();
     }
 
   private:

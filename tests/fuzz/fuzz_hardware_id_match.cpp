@@ -17,11 +17,9 @@ char16_t lower_ascii(char16_t unit) {
 
 bool names_cable(std::u16string_view piece) {
     const std::u16string_view id = quorle::setup::kCableHardwareId;
-    if (piece.size() != id.size())
-        return false;
+    if (piece.size() != id.size()) return false;
     for (std::size_t i = 0; i < id.size(); ++i) {
-        if (lower_ascii(piece[i]) != lower_ascii(id[i]))
-            return false;
+        if (lower_ascii(piece[i]) != lower_ascii(id[i])) return false;
     }
     return true;
 }
@@ -30,10 +28,8 @@ bool expected_match(std::u16string_view units) {
     std::size_t begin = 0;
     while (begin <= units.size()) {
         std::size_t end = units.find(u'\0', begin);
-        if (end == std::u16string_view::npos)
-            end = units.size();
-        if (names_cable(units.substr(begin, end - begin)))
-            return true;
+        if (end == std::u16string_view::npos) end = units.size();
+        if (names_cable(units.substr(begin, end - begin))) return true;
         begin = end + 1;
     }
     return false;
@@ -48,8 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         units[i] = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
     }
     const bool found = quorle::setup::lists_cable_hardware_id(units);
-    if (found != expected_match(std::u16string_view(units.data(), units.size())))
-        std::abort();
+    if (found != expected_match(std::u16string_view(units.data(), units.size()))) std::abort();
 
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     static_cast<void>(quorle::setup::is_cable_hardware_id(bytes));

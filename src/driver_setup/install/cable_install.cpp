@@ -21,8 +21,7 @@ class ScopeExit {
     ScopeExit(const ScopeExit&) = delete;
     ScopeExit& operator=(const ScopeExit&) = delete;
     ~ScopeExit() {
-        if (armed_)
-            undo_();
+        if (armed_) undo_();
     }
     void release() { armed_ = false; }
 
@@ -79,15 +78,12 @@ Result<ExistingCable> find_existing_cable(DeviceInstaller& installer, DeviceInfo
         DeviceElement element{};
         const CallResult fetched = class_set.enum_device_info(index, element);
         if (!fetched.succeeded) {
-            if (fetched.last_error == kErrorNoMoreItems)
-                return ExistingCable::kNone;
+            if (fetched.last_error == kErrorNoMoreItems) return ExistingCable::kNone;
             return fail(windows_error("enumerate adapter", fetched.last_error));
         }
         ids.fill(u'\0');
-        if (!class_set.read_hardware_ids(element, ids).succeeded)
-            continue;
-        if (!lists_cable_hardware_id(ids))
-            continue;
+        if (!class_set.read_hardware_ids(element, ids).succeeded) continue;
+        if (!lists_cable_hardware_id(ids)) continue;
         const DevNodeStatus node = installer.devnode_status(element.dev_inst);
         const bool healthy = node.config_ret == kConfigRetSuccess && node.problem == 0 &&
                              (node.status & kDevNodeStarted) != 0;
@@ -124,8 +120,7 @@ SetupResult install_cable_driver(DeviceInstaller& installer,
         return failure(windows_error("enumerate audio adapters", class_set.last_error));
 
     const Result<ExistingCable> existing = find_existing_cable(installer, *class_set.set);
-    if (!existing)
-        return failure(existing.error());
+    if (!existing) return failure(existing.error());
     switch (*existing) {
         case ExistingCable::kHealthy:
             return SetupSuccess{.restart_required = false};

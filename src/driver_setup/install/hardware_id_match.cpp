@@ -14,8 +14,7 @@ bool lists_cable_hardware_id(std::span<const char16_t> multi_string) {
     std::size_t begin = 0;
     while (begin < units.size()) {
         std::size_t end = units.find(u'\0', begin);
-        if (end == std::u16string_view::npos)
-            end = units.size();
+        if (end == std::u16string_view::npos) end = units.size();
         if (end > begin && is_cable_hardware_id(utf16_to_utf8(units.substr(begin, end - begin)))) {
             return true;
         }

@@ -63,11 +63,9 @@ Log creation_until(const std::string& last) {
     Log log;
     for (const std::string& step : steps) {
         log.push_back(step);
-        if (step == last)
-            break;
+        if (step == last) break;
     }
-    if (last != "create_device_list")
-        log.push_back("destroy creation list");
+    if (last != "create_device_list") log.push_back("destroy creation list");
     log.push_back("destroy class set");
     return log;
 }

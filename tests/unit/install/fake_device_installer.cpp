@@ -39,8 +39,7 @@ class FakeSet final : public DeviceInfoSet {
             return failed(owner_.enum_failure->second);
         }
         const auto& devices = members();
-        if (index >= devices.size())
-            return failed(kErrorNoMoreItems);
+        if (index >= devices.size()) return failed(kErrorNoMoreItems);
         element = {.class_guid = owner_.inf_class_guid,
                    .dev_inst = devices[index].dev_inst,
                    .reserved = kClassMemberTag + index};
@@ -50,15 +49,12 @@ class FakeSet final : public DeviceInfoSet {
     CallResult read_hardware_ids(const DeviceElement& element,
                                  std::span<char16_t, kHardwareIdUnits> buffer) override {
         const FakeDevice* device = member(element);
-        if (device == nullptr)
-            return foreign("read_hardware_ids");
+        if (device == nullptr) return foreign("read_hardware_ids");
         record("read_hardware_ids " + std::to_string(element.reserved - kClassMemberTag));
-        if (device->hardware_ids_error)
-            return failed(*device->hardware_ids_error);
+        if (device->hardware_ids_error) return failed(*device->hardware_ids_error);
         // Like the platform: only the property's own bytes are written, and a list that
         // does not fit is an error.
-        if (device->hardware_ids.size() > buffer.size())
-            return failed(kErrorInsufficientBuffer);
+        if (device->hardware_ids.size() > buffer.size()) return failed(kErrorInsufficientBuffer);
         std::copy(device->hardware_ids.begin(), device->hardware_ids.end(), buffer.begin());
         return ok();
     }
@@ -68,8 +64,7 @@ class FakeSet final : public DeviceInfoSet {
         record("create_device_info");
         owner_.created_device_name = device_name;
         owner_.created_device_class = class_guid;
-        if (auto code = owner_.failure(Op::kCreateDeviceInfo))
-            return failed(*code);
+        if (auto code = owner_.failure(Op::kCreateDeviceInfo)) return failed(*code);
         element = {.class_guid = class_guid, .dev_inst = kCreatedDevInst, .reserved = kCreatedTag};
         created_ = true;
         return ok();
@@ -77,12 +72,10 @@ class FakeSet final : public DeviceInfoSet {
 
     CallResult write_hardware_ids(const DeviceElement& element,
                                   std::span<const char16_t> multi_string) override {
-        if (!is_created(element))
-            return foreign("write_hardware_ids");
+        if (!is_created(element)) return foreign("write_hardware_ids");
         record("write_hardware_ids");
         owner_.written_hardware_ids.assign(multi_string.begin(), multi_string.end());
-        if (auto code = owner_.failure(Op::kWriteHardwareIds))
-            return failed(*code);
+        if (auto code = owner_.failure(Op::kWriteHardwareIds)) return failed(*code);
         return ok();
     }
 
@@ -90,12 +83,10 @@ class FakeSet final : public DeviceInfoSet {
         const char* what = function == kDifRegisterDevice ? "register"
                            : function == kDifRemove       ? "remove"
                                                           : "class installer (unexpected)";
-        if (!is_created(element))
-            return foreign(what);
+        if (!is_created(element)) return foreign(what);
         record(what);
         const Op op = function == kDifRegisterDevice ? Op::kRegisterDevice : Op::kRemoveDevice;
-        if (auto code = owner_.failure(op))
-            return failed(*code);
+        if (auto code = owner_.failure(op)) return failed(*code);
         return ok();
     }
 
@@ -115,11 +106,9 @@ class FakeSet final : public DeviceInfoSet {
 
     const FakeDevice* member(const DeviceElement& element) const {
         const auto& devices = members();
-        if (element.reserved < kClassMemberTag)
-            return nullptr;
+        if (element.reserved < kClassMemberTag) return nullptr;
         const std::uintptr_t index = element.reserved - kClassMemberTag;
-        if (index >= devices.size() || element.dev_inst != devices[index].dev_inst)
-            return nullptr;
+        if (index >= devices.size() || element.dev_inst != devices[index].dev_inst) return nullptr;
         return &devices[index];
     }
 
@@ -137,8 +126,7 @@ class FakeSet final : public DeviceInfoSet {
 
 std::optional<std::uint32_t> FakeDeviceInstaller::failure(Op op) const {
     const auto found = failures.find(op);
-    if (found == failures.end())
-        return std::nullopt;
+    if (found == failures.end()) return std::nullopt;
     return found->second;
 }
 
@@ -147,8 +135,7 @@ CallResult FakeDeviceInstaller::read_inf_class(const std::u16string& inf_path,
                                                std::span<char16_t, kClassNameUnits> class_name) {
     log.push_back("read_inf_class");
     read_inf_path = inf_path;
-    if (auto code = failure(Op::kReadInfClass))
-        return failed(*code);
+    if (auto code = failure(Op::kReadInfClass)) return failed(*code);
     class_guid = inf_class_guid;
     const std::size_t units = std::min(inf_class_name.size(), class_name.size());
     std::copy_n(inf_class_name.begin(), units, class_name.begin());
@@ -158,24 +145,21 @@ CallResult FakeDeviceInstaller::read_inf_class(const std::u16string& inf_path,
 OpenedSet FakeDeviceInstaller::open_present_devices(const ClassGuid& class_guid) {
     log.push_back("open_present_devices");
     set_classes.push_back(class_guid);
-    if (auto code = failure(Op::kOpenPresentDevices))
-        return {.set = nullptr, .last_error = *code};
+    if (auto code = failure(Op::kOpenPresentDevices)) return {.set = nullptr, .last_error = *code};
     return {.set = std::make_unique<FakeSet>(*this, "class set", true), .last_error = 0};
 }
 
 OpenedSet FakeDeviceInstaller::create_device_list(const ClassGuid& class_guid) {
     log.push_back("create_device_list");
     set_classes.push_back(class_guid);
-    if (auto code = failure(Op::kCreateDeviceList))
-        return {.set = nullptr, .last_error = *code};
+    if (auto code = failure(Op::kCreateDeviceList)) return {.set = nullptr, .last_error = *code};
     return {.set = std::make_unique<FakeSet>(*this, "creation list", false), .last_error = 0};
 }
 
 DevNodeStatus FakeDeviceInstaller::devnode_status(std::uint32_t dev_inst) {
     log.push_back("devnode_status " + std::to_string(dev_inst));
     for (const FakeDevice& device : present_devices) {
-        if (device.dev_inst == dev_inst)
-            return device.node;
+        if (device.dev_inst == dev_inst) return device.node;
     }
     return {.config_ret = 0x0D, .status = 0, .problem = 0};  // CR_NO_SUCH_DEVNODE
 }

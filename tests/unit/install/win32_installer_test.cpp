@@ -95,16 +95,14 @@ std::vector<TestDevice> cable_devices(HDEVINFO set) {
     for (DWORD index = 0;; ++index) {
         SP_DEVINFO_DATA element{};
         element.cbSize = sizeof element;
-        if (!SetupDiEnumDeviceInfo(set, index, &element))
-            break;
+        if (!SetupDiEnumDeviceInfo(set, index, &element)) break;
         std::u16string ids(kHardwareIdUnits, u'\0');
         if (!SetupDiGetDeviceRegistryPropertyW(
                 set, &element, SPDRP_HARDWAREID, nullptr, reinterpret_cast<PBYTE>(ids.data()),
                 static_cast<DWORD>(ids.size() * sizeof(char16_t)), nullptr)) {
             continue;
         }
-        if (!lists_cable_hardware_id(ids))
-            continue;
+        if (!lists_cable_hardware_id(ids)) continue;
         found.push_back({element, string_property(set, element, SPDRP_DRIVER)});
     }
     return found;
@@ -116,12 +114,10 @@ UniqueDeviceInfoSet present_test_class() {
 
 std::size_t remove_cable_devices() {
     const UniqueDeviceInfoSet set = present_test_class();
-    if (!set)
-        return 0;
+    if (!set) return 0;
     std::size_t removed = 0;
     for (TestDevice& device : cable_devices(set.get())) {
-        if (SetupDiCallClassInstaller(DIF_REMOVE, set.get(), &device.element))
-            ++removed;
+        if (SetupDiCallClassInstaller(DIF_REMOVE, set.get(), &device.element)) ++removed;
     }
     return removed;
 }
@@ -134,11 +130,9 @@ std::size_t count_cable_devices() {
 // Whether the platform reports the one cable device as started and without a problem.
 bool started_without_problem() {
     const UniqueDeviceInfoSet set = present_test_class();
-    if (!set)
-        return false;
+    if (!set) return false;
     const std::vector<TestDevice> devices = cable_devices(set.get());
-    if (devices.size() != 1)
-        return false;
+    if (devices.size() != 1) return false;
     ULONG status = 0;
     ULONG problem = 0;
     return CM_Get_DevNode_Status(&status, &problem, devices[0].element.DevInst, 0) == CR_SUCCESS &&

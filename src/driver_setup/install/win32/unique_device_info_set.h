@@ -31,8 +31,7 @@ class UniqueDeviceInfoSet {
     [[nodiscard]] explicit operator bool() const { return handle_ != INVALID_HANDLE_VALUE; }
 
     void reset() {
-        if (handle_ == INVALID_HANDLE_VALUE)
-            return;
+        if (handle_ == INVALID_HANDLE_VALUE) return;
         const DWORD saved = GetLastError();
         SetupDiDestroyDeviceInfoList(std::exchange(handle_, INVALID_HANDLE_VALUE));
         SetLastError(saved);

@@ -27,8 +27,7 @@ class UniqueModule {
     [[nodiscard]] explicit operator bool() const { return module_ != nullptr; }
 
     void reset() {
-        if (module_ == nullptr)
-            return;
+        if (module_ == nullptr) return;
         const DWORD saved = GetLastError();
         FreeLibrary(std::exchange(module_, nullptr));
         SetLastError(saved);

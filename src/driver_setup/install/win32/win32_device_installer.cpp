@@ -41,8 +41,7 @@ const wchar_t* wide(const std::u16string& text) {
 // The outcome of a BOOL call. Called with the call itself as the argument, so that the
 // last error is read before anything else runs.
 CallResult checked(BOOL succeeded) {
-    if (succeeded)
-        return {.succeeded = true, .last_error = ERROR_SUCCESS};
+    if (succeeded) return {.succeeded = true, .last_error = ERROR_SUCCESS};
     return {.succeeded = false, .last_error = GetLastError()};
 }
 
@@ -97,8 +96,7 @@ class Win32DeviceInfoSet final : public DeviceInfoSet {
     CallResult enum_device_info(std::uint32_t index, DeviceElement& element) override {
         SP_DEVINFO_DATA data = blank_element();
         const CallResult result = checked(SetupDiEnumDeviceInfo(set_.get(), index, &data));
-        if (result.succeeded)
-            element = from_native(data);
+        if (result.succeeded) element = from_native(data);
         return result;
     }
 
@@ -116,8 +114,7 @@ class Win32DeviceInfoSet final : public DeviceInfoSet {
         SP_DEVINFO_DATA data = blank_element();
         const CallResult result = checked(SetupDiCreateDeviceInfoW(
             set_.get(), wide(device_name), &guid, nullptr, nullptr, DICD_GENERATE_ID, &data));
-        if (result.succeeded)
-            element = from_native(data);
+        if (result.succeeded) element = from_native(data);
         return result;
     }
 
@@ -139,8 +136,7 @@ class Win32DeviceInfoSet final : public DeviceInfoSet {
 };
 
 OpenedSet adopt(HDEVINFO handle) {
-    if (handle == INVALID_HANDLE_VALUE)
-        return {.set = nullptr, .last_error = GetLastError()};
+    if (handle == INVALID_HANDLE_VALUE) return {.set = nullptr, .last_error = GetLastError()};
     win32::UniqueDeviceInfoSet owner(handle);
     return {.set = std::make_unique<Win32DeviceInfoSet>(std::move(owner)),
             .last_error = ERROR_SUCCESS};
@@ -154,8 +150,7 @@ class Win32DeviceInstaller final : public DeviceInstaller {
         const CallResult result = checked(
             SetupDiGetINFClassW(wide(inf_path), &guid, reinterpret_cast<PWSTR>(class_name.data()),
                                 static_cast<DWORD>(class_name.size()), nullptr));
-        if (result.succeeded)
-            class_guid = from_native(guid);
+        if (result.succeeded) class_guid = from_native(guid);
         return result;
     }
 
@@ -183,11 +178,9 @@ class Win32DeviceInstaller final : public DeviceInstaller {
         // A failure to load newdev or find the function counts as the update failing.
         const win32::UniqueModule newdev(
             LoadLibraryExW(L"newdev.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
-        if (!newdev)
-            return {.call = failed_just_now(), .reboot_required = false};
+        if (!newdev) return {.call = failed_just_now(), .reboot_required = false};
         const FARPROC entry = GetProcAddress(newdev.get(), "UpdateDriverForPlugAndPlayDevicesW");
-        if (entry == nullptr)
-            return {.call = failed_just_now(), .reboot_required = false};
+        if (entry == nullptr) return {.call = failed_just_now(), .reboot_required = false};
         const auto update =
             reinterpret_cast<UpdateDriverFunction>(reinterpret_cast<void (*)()>(entry));
         BOOL reboot = FALSE;

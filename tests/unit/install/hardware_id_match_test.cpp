@@ -9,6 +9,8 @@ namespace {
 
 using namespace std::string_literals;
 
+// Pieces of a hardware-ID list, matched by the exact identity rule: 13 characters, ASCII
+// case ignored, anywhere in the buffer.
 TEST(HardwareIdMatch, MultiStrings) {
     const std::pair<std::u16string, bool> rows[] = {
         {u"VBAudioVACWDM\0\0"s, true},
@@ -34,23 +36,6 @@ TEST(HardwareIdMatch, MultiStrings) {
         SCOPED_TRACE("row " + std::to_string(row));
         EXPECT_EQ(lists_cable_hardware_id(rows[row].first), rows[row].second);
     }
-}
-
-TEST(HardwareIdMatch, Identity) {
-    EXPECT_TRUE(is_cable_hardware_id("VBAudioVACWDM"));
-    EXPECT_TRUE(is_cable_hardware_id("vBaUdIoVaCwDm"));
-    EXPECT_FALSE(is_cable_hardware_id("VBAudioVACWDM "));
-    EXPECT_FALSE(is_cable_hardware_id("VBAudioVACWD"));
-    EXPECT_FALSE(is_cable_hardware_id(""));
-    EXPECT_FALSE(is_cable_hardware_id("VBAudioVACWD\xC3\xBF"));
-}
-
-TEST(HardwareIdMatch, SearchesTheWholeZeroFilledBuffer) {
-    std::u16string buffer(2048, u'\0');
-    buffer.replace(2048 - 13, 13, u"VBAudioVACWDM");
-    EXPECT_TRUE(lists_cable_hardware_id(buffer));
-    buffer.replace(2048 - 14, 1, u"X");
-    EXPECT_FALSE(lists_cable_hardware_id(buffer));
 }
 
 }  // namespace

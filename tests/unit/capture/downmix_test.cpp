@@ -5,9 +5,12 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <random>
 #include <vector>
+
+#include "audio/capture/downmix_paths.h"
 
 namespace quorle::capture {
 namespace {
@@ -176,6 +179,44 @@ TEST(Downmix, EveryPairOfSpecialValuesMatchesAndNeverGivesMinus32768) {
     for (std::size_t i = 0; i < bytes.size(); i += 2) {
         EXPECT_FALSE(bytes[i] == 0x00 && bytes[i + 1] == 0x80) << "frame " << i / 2;
     }
+}
+
+// Each stereo path this machine can run, held against the plain loop on its own, whichever
+// path downmix_to_s16le would pick here.
+TEST(Downmix, EveryStereoPathMatchesThePlainLoop) {
+    using Path = std::size_t (*)(const float*, std::size_t, std::uint8_t*);
+    struct Candidate {
+        const char* name;
+        bool available;
+        Path path;
+    };
+    const Candidate candidates[] = {
+        {"sse2", detail::stereo_sse2_available(), &detail::downmix_stereo_sse2},
+        {"avx2", detail::stereo_avx2_available(), &detail::downmix_stereo_avx2},
+    };
+    std::mt19937 random(99);
+    const std::vector<float> specials = special_values();
+    std::uniform_int_distribution<std::size_t> pick(0, specials.size() - 1);
+    std::uniform_int_distribution<std::uint32_t> bits;
+    int ran = 0;
+    for (const Candidate& candidate : candidates) {
+        if (!candidate.available)
+            continue;
+        ++ran;
+        for (std::size_t frames = 0; frames <= 100; ++frames) {
+            std::vector<float> samples(2 * frames);
+            for (float& s : samples) {
+                s = random() % 2 == 0 ? specials[pick(random)] : std::bit_cast<float>(bits(random));
+            }
+            std::vector<std::uint8_t> out(2 * frames, 0xAA);
+            const std::size_t done = candidate.path(samples.data(), frames, out.data());
+            ASSERT_LE(done, frames);
+            detail::downmix_plain(samples.data() + 2 * done, frames - done, 2,
+                                  out.data() + 2 * done);
+            ASSERT_EQ(out, reference(samples, 2)) << candidate.name << ", " << frames << " frames";
+        }
+    }
+    std::printf("stereo paths checked on this machine: %d\n", ran);
 }
 
 TEST(Downmix, IntoCallerBufferMatchesTheAllocatingForm) {

@@ -24,6 +24,15 @@ class BlockAssembler {
     template <class Deliver>
     void take(const CaptureChunk& chunk, const std::atomic<bool>& running, Deliver&& deliver) {
         append(chunk);
+        deliver_ready(running, deliver);
+    }
+
+    // take() in two halves, so that the worker can copy a chunk straight out of its ring slot
+    // and free the slot before it writes any block. append(): the gap check and the copy.
+    void append(const CaptureChunk& chunk);
+    // Cuts and delivers every complete block pending.
+    template <class Deliver>
+    void deliver_ready(const std::atomic<bool>& running, Deliver&& deliver) {
         std::size_t start = 0;
         while (pending_.size() - start >= block_samples_) {
             if (!running.load(std::memory_order_acquire)) {
@@ -41,8 +50,6 @@ class BlockAssembler {
     [[nodiscard]] std::size_t pending_samples() const { return pending_.size(); }
 
   private:
-    // Steps before any block is cut: the gap check and the append.
-    void append(const CaptureChunk& chunk);
     // Moves the samples after the delivered blocks to the front.
     void compact(std::size_t delivered);
 

@@ -51,6 +51,17 @@ std::uint64_t RingWriter::free_slots() {
     return ring.capacity - ring.distance(cached_head_, tail_);
 }
 
+bool RingWriter::has_room() {
+#ifndef NDEBUG
+    thread_check_.check();
+#endif
+    RingStorage& ring = *storage_;
+    if (ring.distance(cached_head_, tail_) < ring.capacity)
+        return true;
+    cached_head_ = ring.head.load(std::memory_order_acquire);
+    return ring.distance(cached_head_, tail_) < ring.capacity;
+}
+
 RingReader::RingReader(std::shared_ptr<RingStorage> storage) : storage_(std::move(storage)) {}
 
 bool RingReader::try_pop(CaptureChunk& out) {
@@ -67,6 +78,29 @@ bool RingReader::try_pop(CaptureChunk& out) {
     head_ = ring.advance(head_);
     ring.head.store(head_, std::memory_order_release);
     return true;
+}
+
+const CaptureChunk* RingReader::peek() {
+#ifndef NDEBUG
+    thread_check_.check();
+#endif
+    RingStorage& ring = *storage_;
+    if (head_ == cached_tail_) {
+        cached_tail_ = ring.tail.load(std::memory_order_acquire);
+        if (head_ == cached_tail_)
+            return nullptr;
+    }
+    return &ring.slots[ring.slot_of(head_)];
+}
+
+void RingReader::release() {
+#ifndef NDEBUG
+    thread_check_.check();
+#endif
+    RingStorage& ring = *storage_;
+    assert(head_ != cached_tail_);
+    head_ = ring.advance(head_);
+    ring.head.store(head_, std::memory_order_release);
 }
 
 RingEnds make_capture_ring(std::uint64_t capacity) {

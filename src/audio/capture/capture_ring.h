@@ -71,6 +71,8 @@ class RingWriter {
     void publish();
     // Free slots, re-reading head first.
     [[nodiscard]] std::uint64_t free_slots();
+    // True when claim() would give a slot; re-reads head only when the ring looks full.
+    [[nodiscard]] bool has_room();
     [[nodiscard]] bool attached() const { return storage_ != nullptr; }
 
   private:
@@ -91,6 +93,11 @@ class RingReader {
     // Copies the oldest chunk into `out` and frees its slot; false when the ring is empty
     // (after re-reading tail). Never blocks.
     [[nodiscard]] bool try_pop(CaptureChunk& out);
+    // The oldest chunk, left in its slot, or nullptr when the ring is empty (after re-reading
+    // tail). The slot stays the reader's until release(); copy what is needed out first.
+    [[nodiscard]] const CaptureChunk* peek();
+    // Frees the slot returned by the last peek().
+    void release();
     [[nodiscard]] bool attached() const { return storage_ != nullptr; }
 
   private:

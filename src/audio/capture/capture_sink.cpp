@@ -62,6 +62,10 @@ std::uint64_t CaptureSink::free_slots() {
     return writer_.attached() ? writer_.free_slots() : 0;
 }
 
+bool CaptureSink::has_room() {
+    return writer_.attached() && writer_.has_room();
+}
+
 void CaptureSink::reset() {
     writer_ = RingWriter();
     shared_.reset();

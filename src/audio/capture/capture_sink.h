@@ -42,6 +42,9 @@ class CaptureSink {
     // Ring slots free right now (re-reads the worker's index). Lets a producer that must not
     // drop anything wait before it pushes; the capture path itself never needs it.
     [[nodiscard]] std::uint64_t free_slots();
+    // True when the next chunk would find a free slot (re-reads the worker's index only when
+    // the ring looks full): the cheap form of free_slots() != 0.
+    [[nodiscard]] bool has_room();
 
     // Drops the ring's writing end; the sink is detached afterwards.
     void reset();

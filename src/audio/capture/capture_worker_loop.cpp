@@ -30,15 +30,18 @@ CaptureWorkerLoop::CaptureWorkerLoop(WorkerSide side, std::shared_ptr<std::atomi
       stop_flag_(std::move(stop_flag)),
       io_(io),
       assembler_(side_.channels, side_.sample_rate),
-      chunk_(std::make_unique<CaptureChunk>()),
       last_line_(io_.clock->now()) {}
 
 bool CaptureWorkerLoop::run_once() {
     const std::atomic<bool>& running = side_.shared->running;
     if (!running.load(std::memory_order_acquire))
         return false;
-    if (side_.reader.try_pop(*chunk_)) {
-        assembler_.take(*chunk_, running, [this](std::span<const float> block) { deliver(block); });
+    if (const CaptureChunk* chunk = side_.reader.peek()) {
+        // Copy the chunk out and free its slot before any block is written, so a stalled
+        // writer never holds a slot.
+        assembler_.append(*chunk);
+        side_.reader.release();
+        assembler_.deliver_ready(running, [this](std::span<const float> block) { deliver(block); });
     } else {
         io_.clock->sleep_for(kEmptyRingPoll);
     }

@@ -56,7 +56,6 @@ class CaptureWorkerLoop {
     std::shared_ptr<std::atomic<bool>> stop_flag_;  // set here on a failed write; read by all
     WorkerIo io_;
     BlockAssembler assembler_;
-    std::unique_ptr<CaptureChunk> chunk_;   // the chunk being worked on, copied out of its slot
     MonotonicClock::time_point last_line_;  // time of the last diagnostics line (or the start)
     std::uint64_t printed_dropped_ = 0;     // dropped_frames as of the last line
 };

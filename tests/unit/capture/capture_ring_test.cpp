@@ -57,6 +57,7 @@ TEST(CaptureRing, BehavesAsABoundedQueueAcrossWraps) {
                     model.pop_front();
                 }
             }
+            ASSERT_EQ(writer.has_room(), model.size() < capacity);
             ASSERT_EQ(writer.free_slots(), capacity - model.size());
         }
     }

@@ -90,6 +90,8 @@ void BM_RingPushPop(benchmark::State& state) {
             if (reader_end.try_pop(*chunk)) {
                 benchmark::DoNotOptimize(chunk->samples[0]);
                 ++count;
+            } else {
+                std::this_thread::yield();
             }
         }
         while (reader_end.try_pop(*chunk))
@@ -99,8 +101,10 @@ void BM_RingPushPop(benchmark::State& state) {
     std::uint64_t position = 0;
     for (auto _ : state) {
         CaptureChunk* slot = nullptr;
-        while ((slot = writer.claim()) == nullptr) {
-        }
+        // Yield while full: on a shared machine a pure spin can hold the core the consumer
+        // needs.
+        while ((slot = writer.claim()) == nullptr)
+            std::this_thread::yield();
         quorle::capture::fill_chunk(*slot, piece.data(), kChunkCapacity, position);
         writer.publish();
         position += kChunkCapacity / 2;
@@ -122,6 +126,8 @@ BENCHMARK(BM_RingPushPop)->UseRealTime()->MinTime(1.0);
 // Prints Google Benchmark's usual table and keeps each run's rates for the summary.
 class SummaryReporter final : public benchmark::ConsoleReporter {
   public:
+    // Plain text: the summary lines must not follow a colour escape.
+    SummaryReporter() : ConsoleReporter(OO_Tabular) {}
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {

@@ -3,17 +3,34 @@
 # display (run it under tests/fixtures/with-xvfb). A Windows test program shows a window and
 # reports its own pid (Wine's pids are its own); that pid must be listed once with the
 # program's path, and its start time must pass the identity comparison of a capture.
-#   list_wine.sh WINE_RUN HOST_EXE CLIENT_EXE IDENTITY_CHECK_EXE
+#   list_wine.sh WINE_RUN PREFIX HOST_EXE CLIENT_EXE IDENTITY_CHECK_EXE
+# PREFIX is a Wine prefix of this test's own (created on first use, then reused): Wine's
+# desktop process binds to the X display of the program that starts it, and the prefix the
+# other tests share has its desktop started without a display, where no window can be made.
 set -euo pipefail
-wine_run="$1" host="$2" client="$3" identity_check="$4"
+wine_run="$1" prefix="$2" host="$3" client="$4" identity_check="$5"
+export WINEPREFIX="$prefix" WINEDEBUG=-all LANG=C.UTF-8 LC_ALL=C.UTF-8
 work="$(mktemp -d /tmp/quorle-list-wine.XXXXXX)"
 client_job=""
+stop_wine() {
+    wineserver -k 2>/dev/null || true
+    wineserver -w 2>/dev/null || true
+}
 cleanup() {
     exec 3>&- 2>/dev/null || true
     [ -z "$client_job" ] || wait "$client_job" 2>/dev/null || true
+    stop_wine
     rm -rf "$work"
 }
 trap cleanup EXIT
+# A server left by an interrupted run would still hold a desktop on a display that is gone.
+stop_wine
+if [ ! -f "$prefix/system.reg" ]; then
+    # Created first, by a server of its own: set-up waits for every Wine process to end.
+    "$wine_run" cmd /c exit 0 >/dev/null 2>&1 || true
+    wineserver -w
+fi
+wineserver -p
 
 mkfifo "$work/in"
 "$wine_run" "$client" <"$work/in" >"$work/client.out" &
@@ -46,7 +63,7 @@ mine = [e for e in entries if e["id"] == "pid:" + client_pid]
 assert len(mine) == 1, f"test program {client_pid} listed {len(mine)} times: {entries}"
 e = mine[0]
 assert list(e) == ["id", "label", "exe", "start_time", "active"], e
-assert e["exe"].lower() == expected_exe.lower(), (e["exe"], expected_exe)
+assert e["exe"] == expected_exe, (e["exe"], expected_exe)
 assert e["label"] == e["exe"].rsplit("\\", 1)[-1] and e["active"] is False, e
 assert isinstance(e["start_time"], int) and e["start_time"] > 0, e
 print(e["exe"])

@@ -1,7 +1,8 @@
 // The process operations on Windows: Toolhelp snapshots, process handles opened for limited
 // queries and waiting, and the visible top-level windows.
-#include <tlhelp32.h>
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <tlhelp32.h>
 
 #include <vector>
 

@@ -17,8 +17,7 @@ FakeProcessPlatform::Process& FakeProcessPlatform::add(std::uint32_t pid, std::u
 std::optional<RawError> FakeProcessPlatform::scripted_failure(Call call) {
     const int nth = ++call_counts_[call];
     const auto found = failures_.find({call, nth});
-    if (found == failures_.end())
-        return std::nullopt;
+    if (found == failures_.end()) return std::nullopt;
     return found->second;
 }
 
@@ -57,11 +56,9 @@ RawResult<ProcessEntry> FakeProcessPlatform::first_process(RawHandle handle) {
         misuse_.push_back("first_process on " + name(handle) + ", which is not open");
         return std::unexpected(RawError(0x80070006));
     }
-    if (auto error = scripted_failure(Call::FirstProcess))
-        return std::unexpected(*error);
+    if (auto error = scripted_failure(Call::FirstProcess)) return std::unexpected(*error);
     found->second = 0;
-    if (snapshot.empty())
-        return std::unexpected(RawError(kNoMoreEntries));
+    if (snapshot.empty()) return std::unexpected(RawError(kNoMoreEntries));
     found->second = 1;
     return snapshot.front();
 }
@@ -73,10 +70,8 @@ RawResult<ProcessEntry> FakeProcessPlatform::next_process(RawHandle handle) {
         misuse_.push_back("next_process on " + name(handle) + ", which is not open");
         return std::unexpected(RawError(0x80070006));
     }
-    if (auto error = scripted_failure(Call::NextProcess))
-        return std::unexpected(*error);
-    if (found->second >= snapshot.size())
-        return std::unexpected(RawError(kNoMoreEntries));
+    if (auto error = scripted_failure(Call::NextProcess)) return std::unexpected(*error);
+    if (found->second >= snapshot.size()) return std::unexpected(RawError(kNoMoreEntries));
     return snapshot[found->second++];
 }
 
@@ -91,10 +86,8 @@ RawResult<RawHandle> FakeProcessPlatform::open_process(std::uint32_t pid) {
     const std::string call = "open " + std::to_string(pid);
     std::optional<RawError> error = scripted_failure(Call::OpenProcess);
     const auto process = processes.find(pid);
-    if (!error && process == processes.end())
-        error = RawError(0x80070057);  // invalid parameter
-    if (!error && process->second.open_error)
-        error = process->second.open_error;
+    if (!error && process == processes.end()) error = RawError(0x80070057);  // invalid parameter
+    if (!error && process->second.open_error) error = process->second.open_error;
     if (error) {
         events_.push_back(call + " failed");
         return std::unexpected(*error);
@@ -112,11 +105,9 @@ RawResult<std::u16string> FakeProcessPlatform::process_image_name(RawHandle hand
     if (!check_process(handle, pid, "process_image_name")) {
         return std::unexpected(RawError(0x80070006));
     }
-    if (auto error = scripted_failure(Call::ImageName))
-        return std::unexpected(*error);
+    if (auto error = scripted_failure(Call::ImageName)) return std::unexpected(*error);
     const Process& process = processes.at(pid);
-    if (process.image_error)
-        return std::unexpected(*process.image_error);
+    if (process.image_error) return std::unexpected(*process.image_error);
     return process.exe;
 }
 
@@ -126,11 +117,9 @@ RawResult<std::uint64_t> FakeProcessPlatform::process_creation_time(RawHandle ha
     if (!check_process(handle, pid, "process_creation_time")) {
         return std::unexpected(RawError(0x80070006));
     }
-    if (auto error = scripted_failure(Call::CreationTime))
-        return std::unexpected(*error);
+    if (auto error = scripted_failure(Call::CreationTime)) return std::unexpected(*error);
     const Process& process = processes.at(pid);
-    if (process.time_error)
-        return std::unexpected(*process.time_error);
+    if (process.time_error) return std::unexpected(*process.time_error);
     return process.creation_time;
 }
 
@@ -153,8 +142,7 @@ void FakeProcessPlatform::close_process(RawHandle handle) {
 
 RawResult<std::vector<std::uint32_t>> FakeProcessPlatform::visible_window_pids() {
     events_.push_back("windows");
-    if (auto error = scripted_failure(Call::VisibleWindows))
-        return std::unexpected(*error);
+    if (auto error = scripted_failure(Call::VisibleWindows)) return std::unexpected(*error);
     return window_pids;
 }
 

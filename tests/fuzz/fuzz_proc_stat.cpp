@@ -15,8 +15,7 @@ using quorle::host::linux_process::parse_pid_name;
 using quorle::host::linux_process::parse_proc_stat;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size == 0)
-        return 0;
+    if (size == 0) return 0;
     const std::string_view input(reinterpret_cast<const char*>(data + 1), size - 1);
     if (data[0] % 2 == 0) {
         (void)parse_proc_stat(input);
@@ -28,7 +27,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                              ") R 31337 1 1 0 -1 4194304 0 0 0 0 0 0 0 0 20 0 1 0 "
                              "987654321 0 0 18446744073709551615 0 0 0 0 0 0 0 0 0 0 0 0 17 0\n";
     const auto stat = parse_proc_stat(line);
-    if (!stat || stat->parent_pid != 31337 || stat->start_ticks != 987654321)
-        std::abort();
+    if (!stat || stat->parent_pid != 31337 || stat->start_ticks != 987654321) std::abort();
     return 0;
 }

@@ -25,13 +25,11 @@ int main() {
     window_class.lpfnWndProc = DefWindowProcW;
     window_class.hInstance = instance;
     window_class.lpszClassName = L"QuorleListTestWindow";
-    if (RegisterClassW(&window_class) == 0)
-        return 1;
+    if (RegisterClassW(&window_class) == 0) return 1;
     const HWND window =
         CreateWindowExW(0, window_class.lpszClassName, L"quorle list test", WS_OVERLAPPEDWINDOW, 10,
                         10, 200, 100, nullptr, nullptr, instance, nullptr);
-    if (window == nullptr)
-        return 1;
+    if (window == nullptr) return 1;
     ShowWindow(window, SW_SHOWNORMAL);
     UpdateWindow(window);
 

@@ -11,8 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xatom.h>
 
 int main(int argc, char** argv) {
     if (argc != 3) {
@@ -55,8 +55,7 @@ int main(int argc, char** argv) {
     for (int waited = 0; waited < 120; ++waited) {
         if (poll(&input, 1, 1000) != 0) {
             char buffer[64];
-            if (read(STDIN_FILENO, buffer, sizeof buffer) <= 0)
-                break;
+            if (read(STDIN_FILENO, buffer, sizeof buffer) <= 0) break;
         }
     }
     XCloseDisplay(display);

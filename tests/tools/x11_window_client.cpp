@@ -37,8 +37,7 @@ int main() {
     for (int waited = 0; waited < 120; ++waited) {
         if (poll(&input, 1, 1000) != 0) {
             char buffer[64];
-            if (read(STDIN_FILENO, buffer, sizeof buffer) <= 0)
-                break;
+            if (read(STDIN_FILENO, buffer, sizeof buffer) <= 0) break;
         }
     }
     XCloseDisplay(display);

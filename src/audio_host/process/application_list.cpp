@@ -9,16 +9,14 @@ namespace quorle::host {
 
 std::string_view application_label(std::string_view exe) {
     const std::size_t separator = exe.find_last_of("\\/");
-    if (separator == std::string_view::npos)
-        return exe;
+    if (separator == std::string_view::npos) return exe;
     return exe.substr(separator + 1);
 }
 
 std::string application_list_json(const std::vector<ApplicationEntry>& entries) {
     std::string out = "[";
     for (const ApplicationEntry& entry : entries) {
-        if (out.size() > 1)
-            out += ',';
+        if (out.size() > 1) out += ',';
         out += '{';
         json::append_key(out, "id");
         json::append_string(out, "pid:" + std::to_string(entry.pid));
@@ -51,8 +49,7 @@ Status list_applications(ProcessPlatform& platform, OutputStream& out) {
     std::vector<ApplicationEntry> entries;
     for (const std::uint32_t pid : pids) {
         Result<ProcessIdentity> identity = read_process_identity(platform, pid);
-        if (!identity || !is_running(platform, *identity))
-            continue;
+        if (!identity || !is_running(platform, *identity)) continue;
         // Closed before the next process is opened: the list holds one handle at a time.
         identity->handle.reset();
         entries.push_back({pid, std::move(identity->exe), identity->creation_time});

@@ -55,8 +55,7 @@ class SnapshotHandle {
     SnapshotHandle(const SnapshotHandle&) = delete;
     SnapshotHandle& operator=(const SnapshotHandle&) = delete;
     ~SnapshotHandle() {
-        if (platform_ != nullptr)
-            platform_->close_snapshot(handle_);
+        if (platform_ != nullptr) platform_->close_snapshot(handle_);
     }
 
     [[nodiscard]] RawHandle raw() const { return handle_; }

@@ -6,13 +6,11 @@ namespace quorle::host {
 
 Result<ProcessMap> snapshot_process_map(ProcessPlatform& platform) {
     RawResult<RawHandle> created = platform.create_process_snapshot();
-    if (!created)
-        return fail(raw_context_error("process snapshot", created.error()));
+    if (!created) return fail(raw_context_error("process snapshot", created.error()));
     const SnapshotHandle snapshot(platform, *created);
 
     RawResult<ProcessEntry> entry = platform.first_process(snapshot.raw());
-    if (!entry)
-        return fail(raw_context_error("first process", entry.error()));
+    if (!entry) return fail(raw_context_error("first process", entry.error()));
 
     ProcessMap map;
     while (entry) {

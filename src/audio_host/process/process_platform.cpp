@@ -5,8 +5,7 @@
 namespace quorle::host {
 
 std::string raw_error_text(const RawError& error) {
-    if (error.description != nullptr)
-        return format_error_text(error.description, error.code);
+    if (error.description != nullptr) return format_error_text(error.description, error.code);
     return platform_error_text(error.code);
 }
 

@@ -105,8 +105,7 @@ TEST(LinuxProcessPlatform, ListWithoutDisplayNamesTheXDisplay) {
         }
     } out;
     const Status status = list_applications(system_process_platform(), out);
-    if (saved != nullptr)
-        ::setenv("DISPLAY", restore.c_str(), 1);
+    if (saved != nullptr) ::setenv("DISPLAY", restore.c_str(), 1);
     ASSERT_FALSE(status);
     EXPECT_EQ(status.error(),
               "enumerate application windows: cannot open X display: DISPLAY is not set "

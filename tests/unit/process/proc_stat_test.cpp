@@ -47,8 +47,7 @@ TEST(ParseProcStat, CountsFieldsFromTheLastParenthesis) {
         SCOPED_TRACE(row.text);
         const std::optional<ProcStat> stat = parse_proc_stat(row.text);
         ASSERT_EQ(stat.has_value(), row.parent.has_value());
-        if (!stat)
-            continue;
+        if (!stat) continue;
         EXPECT_EQ(stat->parent_pid, *row.parent);
         EXPECT_EQ(stat->start_ticks, row.start);
     }

@@ -8,8 +8,8 @@
 #include <optional>
 
 // Xlib defines macros such as Status, None and True: its headers come last.
-#include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xatom.h>
 #include <X11/extensions/XRes.h>
 
 namespace quorle::host::linux_process {
@@ -63,8 +63,7 @@ class WindowReader {
 
     // The root's _NET_CLIENT_LIST; empty when no window manager publishes it.
     std::optional<std::vector<Window>> published_clients() const {
-        if (client_list_ == None)
-            return std::nullopt;
+        if (client_list_ == None) return std::nullopt;
         Atom type = None;
         int format = 0;
         unsigned long count = 0;
@@ -73,8 +72,7 @@ class WindowReader {
         const int status = XGetWindowProperty(display_, root_, client_list_, 0, 1L << 20, False,
                                               XA_WINDOW, &type, &format, &count, &after, &raw);
         const XPtr<unsigned char> data(raw);
-        if (status != Success || type != XA_WINDOW || format != 32)
-            return std::nullopt;
+        if (status != Success || type != XA_WINDOW || format != 32) return std::nullopt;
         // Xlib hands 32-bit items back as one long each.
         std::vector<Window> windows(count);
         for (unsigned long i = 0; i < count; ++i) {
@@ -91,8 +89,7 @@ class WindowReader {
         Window parent = None;
         Window* raw = nullptr;
         unsigned int count = 0;
-        if (XQueryTree(display_, window, &root, &parent, &raw, &count) == 0)
-            return std::nullopt;
+        if (XQueryTree(display_, window, &root, &parent, &raw, &count) == 0) return std::nullopt;
         const XPtr<Window> data(raw);
         return std::vector<Window>(raw, raw + count);
     }
@@ -104,8 +101,7 @@ class WindowReader {
 
     bool viewable(Window window) const {
         XWindowAttributes attributes;
-        if (XGetWindowAttributes(display_, window, &attributes) == 0)
-            return false;
+        if (XGetWindowAttributes(display_, window, &attributes) == 0) return false;
         return attributes.map_state == IsViewable;
     }
 
@@ -113,18 +109,15 @@ class WindowReader {
     // WM_STATE; otherwise its nearest descendant that does (the window in a manager's
     // frame); otherwise the window itself (no window manager runs).
     Window client_of(Window top) const {
-        if (has_wm_state(top))
-            return top;
+        if (has_wm_state(top)) return top;
         std::deque<Window> pending{top};
         while (!pending.empty()) {
             const Window window = pending.front();
             pending.pop_front();
             const std::optional<std::vector<Window>> below = children(window);
-            if (!below)
-                continue;
+            if (!below) continue;
             for (const Window child : *below) {
-                if (has_wm_state(child))
-                    return child;
+                if (has_wm_state(child)) return child;
                 pending.push_back(child);
             }
         }
@@ -142,8 +135,7 @@ class WindowReader {
                 for (long i = 0; i < count && pid <= 0; ++i)
                     pid = XResGetClientPid(&ids[i]);
                 XResClientIdsDestroy(count, ids);
-                if (pid > 0)
-                    return static_cast<std::uint32_t>(pid);
+                if (pid > 0) return static_cast<std::uint32_t>(pid);
             }
         }
         return declared_pid(window);
@@ -155,16 +147,13 @@ class WindowReader {
         int error_base = 0;
         int major = 0;
         int minor = 0;
-        if (!XResQueryExtension(display, &event_base, &error_base))
-            return false;
-        if (XResQueryVersion(display, &major, &minor) == 0)
-            return false;
+        if (!XResQueryExtension(display, &event_base, &error_base)) return false;
+        if (XResQueryVersion(display, &major, &minor) == 0) return false;
         return major > 1 || (major == 1 && minor >= 2);
     }
 
     bool has_wm_state(Window window) const {
-        if (wm_state_ == None)
-            return false;
+        if (wm_state_ == None) return false;
         Atom type = None;
         int format = 0;
         unsigned long count = 0;
@@ -179,8 +168,7 @@ class WindowReader {
 
     // The pid the client declared in _NET_WM_PID; 0 when it declared none.
     std::uint32_t declared_pid(Window window) const {
-        if (wm_pid_ == None)
-            return 0;
+        if (wm_pid_ == None) return 0;
         Atom type = None;
         int format = 0;
         unsigned long count = 0;
@@ -189,8 +177,7 @@ class WindowReader {
         const int status = XGetWindowProperty(display_, window, wm_pid_, 0, 1, False, XA_CARDINAL,
                                               &type, &format, &count, &after, &raw);
         const XPtr<unsigned char> data(raw);
-        if (status != Success || type != XA_CARDINAL || format != 32 || count < 1)
-            return 0;
+        if (status != Success || type != XA_CARDINAL || format != 32 || count < 1) return 0;
         unsigned long pid = 0;
         std::memcpy(&pid, raw, sizeof pid);
         return pid <= 0xFFFFFFFFUL ? static_cast<std::uint32_t>(pid) : 0;
@@ -224,19 +211,15 @@ RawResult<std::vector<std::uint32_t>> x11_visible_window_pids() {
     if (std::optional<std::vector<Window>> published = reader.published_clients()) {
         // Windows listed by the manager but destroyed since are left out.
         for (const Window window : *published) {
-            if (reader.exists(window))
-                clients.push_back(window);
+            if (reader.exists(window)) clients.push_back(window);
         }
     } else {
         const std::optional<std::vector<Window>> tops = reader.children(reader.root());
-        if (!tops)
-            return std::unexpected(RawError(EIO, "cannot list the X root window"));
+        if (!tops) return std::unexpected(RawError(EIO, "cannot list the X root window"));
         for (const Window top : *tops) {
-            if (!reader.viewable(top))
-                continue;
+            if (!reader.viewable(top)) continue;
             const Window client = reader.client_of(top);
-            if (client == top || reader.viewable(client))
-                clients.push_back(client);
+            if (client == top || reader.viewable(client)) clients.push_back(client);
         }
     }
 

@@ -60,24 +60,21 @@ class Win32ProcessPlatform final : public ProcessPlatform {
   public:
     RawResult<RawHandle> create_process_snapshot() override {
         const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-        if (is_invalid(snapshot))
-            return std::unexpected(last_error());
+        if (is_invalid(snapshot)) return std::unexpected(last_error());
         return as_raw(snapshot);
     }
 
     RawResult<ProcessEntry> first_process(RawHandle snapshot) override {
         PROCESSENTRY32W entry{};
         entry.dwSize = kProcessEntrySize;
-        if (!Process32FirstW(as_handle(snapshot), &entry))
-            return std::unexpected(last_error());
+        if (!Process32FirstW(as_handle(snapshot), &entry)) return std::unexpected(last_error());
         return entry_of(entry);
     }
 
     RawResult<ProcessEntry> next_process(RawHandle snapshot) override {
         PROCESSENTRY32W entry{};
         entry.dwSize = kProcessEntrySize;
-        if (!Process32NextW(as_handle(snapshot), &entry))
-            return std::unexpected(last_error());
+        if (!Process32NextW(as_handle(snapshot), &entry)) return std::unexpected(last_error());
         return entry_of(entry);
     }
 
@@ -85,8 +82,7 @@ class Win32ProcessPlatform final : public ProcessPlatform {
 
     RawResult<RawHandle> open_process(std::uint32_t pid) override {
         const HANDLE process = OpenProcess(kProcessAccess, FALSE, static_cast<DWORD>(pid));
-        if (is_invalid(process))
-            return std::unexpected(last_error());
+        if (is_invalid(process)) return std::unexpected(last_error());
         return as_raw(process);
     }
 
@@ -96,8 +92,7 @@ class Win32ProcessPlatform final : public ProcessPlatform {
         if (!QueryFullProcessImageNameW(as_handle(process), 0, buffer.data(), &size)) {
             return std::unexpected(last_error());
         }
-        if (size > kImageNameCapacity)
-            size = kImageNameCapacity;
+        if (size > kImageNameCapacity) size = kImageNameCapacity;
         return std::u16string(reinterpret_cast<const char16_t*>(buffer.data()), size);
     }
 

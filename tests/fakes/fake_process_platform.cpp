@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace quorle::host::testing {
+namespace quorle::host::fakes {
 
 FakeProcessPlatform::Process& FakeProcessPlatform::add(std::uint32_t pid, std::uint32_t parent,
                                                        std::u16string exe,
@@ -146,4 +146,4 @@ RawResult<std::vector<std::uint32_t>> FakeProcessPlatform::visible_window_pids()
     return window_pids;
 }
 
-}  // namespace quorle::host::testing
+}  // namespace quorle::host::fakes

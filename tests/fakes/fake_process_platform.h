@@ -12,7 +12,7 @@
 
 #include "audio_host/process/process_platform.h"
 
-namespace quorle::host::testing {
+namespace quorle::host::fakes {
 
 class FakeProcessPlatform final : public ProcessPlatform {
   public:
@@ -90,4 +90,4 @@ class FakeProcessPlatform final : public ProcessPlatform {
     std::vector<std::string> misuse_;
 };
 
-}  // namespace quorle::host::testing
+}  // namespace quorle::host::fakes

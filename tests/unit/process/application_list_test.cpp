@@ -10,7 +10,7 @@
 namespace quorle::host {
 namespace {
 
-using testing::FakeProcessPlatform;
+using fakes::FakeProcessPlatform;
 using Call = FakeProcessPlatform::Call;
 
 // Records each whole write.

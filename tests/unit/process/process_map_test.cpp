@@ -9,7 +9,7 @@
 namespace quorle::host {
 namespace {
 
-using testing::FakeProcessPlatform;
+using fakes::FakeProcessPlatform;
 using Call = FakeProcessPlatform::Call;
 using Events = std::vector<std::string>;
 

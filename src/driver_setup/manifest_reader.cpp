@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "common/text.h"
+
 namespace quorle::setup {
 
 Result<DigestManifest> read_manifest(std::string_view text) {
@@ -12,7 +14,9 @@ Result<DigestManifest> read_manifest(std::string_view text) {
         // with its own texts.
         return document.get<DigestManifest>();
     } catch (const nlohmann::json::exception& error) {
-        return fail(error.what());
+        // The reader quotes the bytes it stopped at, which may be cut UTF-8; a message is
+        // always valid UTF-8, so such bytes become U+FFFD.
+        return fail(bytes_to_utf8(error.what()));
     }
 }
 

@@ -1,7 +1,5 @@
 #include "driver_setup/driver_folder.h"
 
-#include <type_traits>
-
 #include "common/platform_error.h"
 #include "common/text.h"
 
@@ -15,13 +13,13 @@ bool is_separator(std::filesystem::path::value_type c) {
 }
 
 PathString native_text(std::string_view utf8) {
-    if constexpr (std::is_same_v<PathString::value_type, char>) {
-        return PathString(utf8);
-    } else {
-        const std::u16string wide = utf8_to_utf16z(utf8);
-        // Drop the terminating NUL that utf8_to_utf16z keeps inside the contents.
-        return PathString(wide.begin(), wide.end() - 1);
-    }
+#ifdef _WIN32
+    const std::u16string wide = utf8_to_utf16z(utf8);
+    // Drop the terminating NUL that utf8_to_utf16z keeps inside the contents.
+    return PathString(wide.begin(), wide.end() - 1);
+#else
+    return PathString(utf8);
+#endif
 }
 
 }  // namespace

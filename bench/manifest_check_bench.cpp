@@ -26,16 +26,11 @@ namespace {
 // Sizes by kind of file, chosen after the vendor package: installers and control panel
 // largest, then drivers, catalogues, INFs, icons and the read-me.
 std::size_t synthetic_size(const std::string& name) {
-    if (name.ends_with(".exe"))
-        return 400u << 10;
-    if (name.ends_with(".sys"))
-        return 50u << 10;
-    if (name.ends_with(".cat"))
-        return 10u << 10;
-    if (name.ends_with(".inf"))
-        return 8u << 10;
-    if (name.ends_with(".ico"))
-        return 10u << 10;
+    if (name.ends_with(".exe")) return 400u << 10;
+    if (name.ends_with(".sys")) return 50u << 10;
+    if (name.ends_with(".cat")) return 10u << 10;
+    if (name.ends_with(".inf")) return 8u << 10;
+    if (name.ends_with(".ico")) return 10u << 10;
     return 5u << 10;
 }
 
@@ -51,12 +46,10 @@ Package& package() {
         Package p;
         char pattern[] = "/tmp/quorle-bench-package.XXXXXX";
         const char* created = mkdtemp(pattern);
-        if (created == nullptr)
-            std::abort();
+        if (created == nullptr) std::abort();
         p.folder = created;
         const auto names = quorle::setup::read_manifest(quorle::setup::embedded_manifest());
-        if (!names)
-            std::abort();
+        if (!names) std::abort();
         std::uint32_t state = 0x2545F491u;
         p.manifest = "{\r\n";
         bool first = true;
@@ -88,8 +81,7 @@ void BM_ManifestCheck(benchmark::State& state) {
     Package& p = package();
     for (auto _ : state) {
         const quorle::Status status = quorle::setup::verify_driver_files(p.folder, p.manifest);
-        if (!status)
-            state.SkipWithError(status.error().c_str());
+        if (!status) state.SkipWithError(status.error().c_str());
         benchmark::DoNotOptimize(status);
     }
     state.counters["files"] = static_cast<double>(p.files.size());
@@ -115,8 +107,7 @@ void BM_Sha256sumTool(benchmark::State& state) {
         }
         int status = 0;
         waitpid(child, &status, 0);
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-            state.SkipWithError("sha256sum failed");
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) state.SkipWithError("sha256sum failed");
     }
     posix_spawn_file_actions_destroy(&actions);
 }

@@ -34,15 +34,13 @@ std::filesystem::path append_as_text(const std::filesystem::path& folder, std::s
 }
 
 Result<std::filesystem::path> application_folder_of(const std::filesystem::path& executable) {
-    if (!executable.has_relative_path())
-        return fail("missing application folder");
+    if (!executable.has_relative_path()) return fail("missing application folder");
     return executable.parent_path();
 }
 
 Result<std::filesystem::path> locate_driver_folder(OwnExecutable& own) {
     const std::expected<std::filesystem::path, std::uint32_t> executable = own.path();
-    if (!executable)
-        return fail(os_error_message("", static_cast<int>(executable.error())));
+    if (!executable) return fail(os_error_message("", static_cast<int>(executable.error())));
     QUORLE_ASSIGN_OR_RETURN(const std::filesystem::path folder, application_folder_of(*executable));
     return append_as_text(folder, kDriverFolderRelative);
 }

@@ -20,8 +20,7 @@ template <class Char, class Fill>
     for (std::size_t capacity = initial_capacity; capacity <= max_capacity; capacity *= 2) {
         buffer.assign(capacity, Char{});
         const std::expected<std::size_t, std::uint32_t> written = fill(buffer.data(), capacity);
-        if (!written)
-            return std::unexpected(written.error());
+        if (!written) return std::unexpected(written.error());
         if (*written < capacity) {
             buffer.resize(*written);
             return buffer;

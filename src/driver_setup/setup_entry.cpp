@@ -13,11 +13,9 @@ SetupResult entry_result(const EntryFacts& facts, OwnExecutable& own, const RunS
         return SetupFailure{"restrict library search: Windows error " +
                             std::to_string(facts.library_search_error)};
     }
-    if (facts.argument_count != 1)
-        return SetupFailure{"driver setup takes no arguments"};
+    if (facts.argument_count != 1) return SetupFailure{"driver setup takes no arguments"};
     Result<std::filesystem::path> driver_folder = locate_driver_folder(own);
-    if (!driver_folder)
-        return SetupFailure{std::move(driver_folder).error()};
+    if (!driver_folder) return SetupFailure{std::move(driver_folder).error()};
     return run(*driver_folder);
 }
 

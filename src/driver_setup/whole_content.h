@@ -20,8 +20,7 @@ template <class Read>
                                                                     std::size_t max_bytes) {
     constexpr std::size_t kGrowStep = std::size_t{64} << 10;
     const FileReadError too_large{FileReadError::Kind::too_large, 0};
-    if (size_hint > max_bytes)
-        return std::unexpected(too_large);
+    if (size_hint > max_bytes) return std::unexpected(too_large);
     std::string content;
     std::size_t filled = 0;
     try {
@@ -32,10 +31,8 @@ template <class Read>
                     // At the limit: one more byte would be one too many.
                     char extra = 0;
                     const std::expected<std::size_t, FileReadError> more = read(&extra, 1);
-                    if (!more)
-                        return std::unexpected(more.error());
-                    if (*more != 0)
-                        return std::unexpected(too_large);
+                    if (!more) return std::unexpected(more.error());
+                    if (*more != 0) return std::unexpected(too_large);
                     break;
                 }
                 const std::size_t room = max_bytes - content.size();
@@ -43,10 +40,8 @@ template <class Read>
             }
             const std::expected<std::size_t, FileReadError> got =
                 read(content.data() + filled, content.size() - filled);
-            if (!got)
-                return std::unexpected(got.error());
-            if (*got == 0)
-                break;
+            if (!got) return std::unexpected(got.error());
+            if (*got == 0) break;
             filled += std::min(*got, content.size() - filled);
         }
     } catch (const std::bad_alloc&) {

@@ -20,18 +20,15 @@ std::size_t piece_end(std::string_view path, std::size_t pos) {
 
 // Length of a `\\?\`, `\\.\` or `\\server\share` prefix at the start of `path`, or 0.
 std::size_t double_separator_prefix(std::string_view path) {
-    if (path.size() < 2 || !is_separator(path[0]) || !is_separator(path[1]))
-        return 0;
+    if (path.size() < 2 || !is_separator(path[0]) || !is_separator(path[1])) return 0;
     if (path.size() >= 4 && (path[2] == '?' || path[2] == '.') && is_separator(path[3])) {
         // Verbatim or device namespace: the prefix runs to the end of its first piece.
         return piece_end(path, 4);
     }
     const std::size_t server_end = piece_end(path, 2);
-    if (server_end == 2 || server_end == path.size())
-        return 0;
+    if (server_end == 2 || server_end == path.size()) return 0;
     const std::size_t share_end = piece_end(path, server_end + 1);
-    if (share_end == server_end + 1)
-        return 0;
+    if (share_end == server_end + 1) return 0;
     return share_end;
 }
 

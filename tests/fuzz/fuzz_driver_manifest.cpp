@@ -28,8 +28,7 @@ class EchoReader final : public quorle::setup::FileReader {
 };
 
 void require(bool condition) {
-    if (!condition)
-        std::abort();
+    if (!condition) std::abort();
 }
 
 bool starts_with(std::string_view text, std::string_view prefix) {

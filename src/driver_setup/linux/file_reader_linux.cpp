@@ -27,23 +27,19 @@ class LinuxFileReader final : public FileReader {
         }
         // Non-blocking, so that opening a FIFO returns at once instead of waiting for a writer.
         const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-        if (!fd.valid())
-            return std::unexpected(FileReadError{Kind::open, errno_code()});
+        if (!fd.valid()) return std::unexpected(FileReadError{Kind::open, errno_code()});
         struct stat status {};
         if (::fstat(fd.get(), &status) != 0) {
             return std::unexpected(FileReadError{Kind::open, errno_code()});
         }
-        if (!S_ISREG(status.st_mode))
-            return std::unexpected(FileReadError{Kind::not_regular, 0});
+        if (!S_ISREG(status.st_mode)) return std::unexpected(FileReadError{Kind::not_regular, 0});
         const auto size = static_cast<std::uint64_t>(status.st_size);
-        if (size > max_bytes)
-            return std::unexpected(FileReadError{Kind::too_large, EFBIG});
+        if (size > max_bytes) return std::unexpected(FileReadError{Kind::too_large, EFBIG});
         return read_to_end(
             [&fd](char* buffer, std::size_t capacity) -> std::expected<std::size_t, FileReadError> {
                 for (;;) {
                     const ssize_t got = ::read(fd.get(), buffer, capacity);
-                    if (got >= 0)
-                        return static_cast<std::size_t>(got);
+                    if (got >= 0) return static_cast<std::size_t>(got);
                     if (errno != EINTR) {
                         return std::unexpected(FileReadError{Kind::read, errno_code()});
                     }

@@ -15,13 +15,11 @@ class LinuxOwnExecutable final : public OwnExecutable {
         std::expected<std::string, std::uint32_t> target = read_with_growing_buffer<char>(
             [](char* buffer, std::size_t capacity) -> std::expected<std::size_t, std::uint32_t> {
                 const ssize_t length = ::readlink("/proc/self/exe", buffer, capacity);
-                if (length < 0)
-                    return std::unexpected(static_cast<std::uint32_t>(errno));
+                if (length < 0) return std::unexpected(static_cast<std::uint32_t>(errno));
                 return static_cast<std::size_t>(length);
             },
             256, std::size_t{1} << 16, ENAMETOOLONG);
-        if (!target)
-            return std::unexpected(target.error());
+        if (!target) return std::unexpected(target.error());
         return std::filesystem::path(std::move(*target));
     }
 };

@@ -11,8 +11,7 @@ class UniqueFd {
     explicit UniqueFd(int fd = -1) noexcept : fd_(fd) {}
     UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
     UniqueFd& operator=(UniqueFd&& other) noexcept {
-        if (this != &other)
-            reset(std::exchange(other.fd_, -1));
+        if (this != &other) reset(std::exchange(other.fd_, -1));
         return *this;
     }
     UniqueFd(const UniqueFd&) = delete;
@@ -23,8 +22,7 @@ class UniqueFd {
     [[nodiscard]] bool valid() const noexcept { return fd_ >= 0; }
 
     void reset(int fd = -1) noexcept {
-        if (fd_ >= 0)
-            ::close(fd_);
+        if (fd_ >= 0) ::close(fd_);
         fd_ = fd;
     }
 

@@ -27,8 +27,7 @@ class Win32FileReader final : public FileReader {
         const UniqueFileHandle file(
             CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-        if (!file.valid())
-            return std::unexpected(FileReadError{Kind::open, last_error()});
+        if (!file.valid()) return std::unexpected(FileReadError{Kind::open, last_error()});
         // Pipes, consoles and devices report other types and could block a read.
         if (GetFileType(file.get()) != FILE_TYPE_DISK) {
             return std::unexpected(FileReadError{Kind::not_regular, 0});

@@ -15,13 +15,11 @@ class Win32OwnExecutable final : public OwnExecutable {
             [](wchar_t* buffer, std::size_t capacity) -> std::expected<std::size_t, std::uint32_t> {
                 const DWORD length =
                     GetModuleFileNameW(nullptr, buffer, static_cast<DWORD>(capacity));
-                if (length == 0)
-                    return std::unexpected(static_cast<std::uint32_t>(GetLastError()));
+                if (length == 0) return std::unexpected(static_cast<std::uint32_t>(GetLastError()));
                 return std::size_t{length};
             },
             MAX_PATH, std::size_t{1} << 16, ERROR_INSUFFICIENT_BUFFER);
-        if (!module_path)
-            return std::unexpected(module_path.error());
+        if (!module_path) return std::unexpected(module_path.error());
         return std::filesystem::path(std::move(*module_path));
     }
 };

@@ -13,8 +13,7 @@ class UniqueFileHandle {
     UniqueFileHandle(UniqueFileHandle&& other) noexcept
         : handle_(std::exchange(other.handle_, INVALID_HANDLE_VALUE)) {}
     UniqueFileHandle& operator=(UniqueFileHandle&& other) noexcept {
-        if (this != &other)
-            reset(std::exchange(other.handle_, INVALID_HANDLE_VALUE));
+        if (this != &other) reset(std::exchange(other.handle_, INVALID_HANDLE_VALUE));
         return *this;
     }
     UniqueFileHandle(const UniqueFileHandle&) = delete;

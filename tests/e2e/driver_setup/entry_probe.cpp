@@ -30,13 +30,11 @@ std::string planted_library_report() {
     std::string report = "default search: ";
     HMODULE module = LoadLibraryW(name);
     report += module != nullptr ? "loaded" : "not loaded";
-    if (module != nullptr)
-        FreeLibrary(module);
+    if (module != nullptr) FreeLibrary(module);
     report += "; application folder: ";
     module = LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_APPLICATION_DIR);
     report += module != nullptr ? "loaded" : "not loaded";
-    if (module != nullptr)
-        FreeLibrary(module);
+    if (module != nullptr) FreeLibrary(module);
     return report;
 }
 #else
@@ -48,14 +46,10 @@ std::string planted_library_report() {
 quorle::setup::SetupResult scripted_run(const std::filesystem::path& driver_folder) {
     const char* outcome = std::getenv("QUORLE_PROBE_OUTCOME");
     const std::string_view chosen = outcome != nullptr ? outcome : "";
-    if (chosen == "success")
-        return quorle::setup::SetupSuccess{false};
-    if (chosen == "restart")
-        return quorle::setup::SetupSuccess{true};
-    if (chosen == "folder")
-        return quorle::setup::SetupFailure{utf8_of(driver_folder)};
-    if (chosen == "planted")
-        return quorle::setup::SetupFailure{planted_library_report()};
+    if (chosen == "success") return quorle::setup::SetupSuccess{false};
+    if (chosen == "restart") return quorle::setup::SetupSuccess{true};
+    if (chosen == "folder") return quorle::setup::SetupFailure{utf8_of(driver_folder)};
+    if (chosen == "planted") return quorle::setup::SetupFailure{planted_library_report()};
     return quorle::setup::SetupFailure{"unknown probe outcome"};
 }
 

@@ -95,8 +95,7 @@ struct CuttingCall {
 
     std::expected<std::size_t, std::uint32_t> operator()(char* buffer, std::size_t capacity) {
         capacities.push_back(capacity);
-        if (capacities.size() == fail_on_call)
-            return std::unexpected(std::uint32_t{5});
+        if (capacities.size() == fail_on_call) return std::unexpected(std::uint32_t{5});
         const std::size_t copied = length < capacity ? length : capacity;
         for (std::size_t i = 0; i < copied; ++i)
             buffer[i] = static_cast<char>('a' + i % 26);

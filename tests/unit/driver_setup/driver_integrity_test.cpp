@@ -28,8 +28,7 @@ std::string digest_of(std::string_view content) {
 std::string json_string(std::string_view text) {
     std::string quoted = "\"";
     for (const char c : text) {
-        if (c == '\\' || c == '"')
-            quoted += '\\';
+        if (c == '\\' || c == '"') quoted += '\\';
         quoted += c;
     }
     return quoted + '"';
@@ -127,8 +126,7 @@ TEST(DriverIntegrity, TheFirstFailingEntryEndsTheCheck) {
         EXPECT_EQ(status.error(), row.message) << row.label;
         // Entries before the failing one were read; the failing one only if its name passed.
         std::vector<std::filesystem::path> expected_reads;
-        if (row.name > "a.sys")
-            expected_reads.push_back(folder / "a.sys");
+        if (row.name > "a.sys") expected_reads.push_back(folder / "a.sys");
         if (row.message != "invalid bundled file name") {
             expected_reads.push_back(folder.native() + "/" + row.name);
         }

@@ -22,8 +22,7 @@ class StringStream final : public OutputStream {
     int writes = 0;
     Status write(std::string_view bytes) override {
         ++writes;
-        if (broken)
-            return fail("broken");
+        if (broken) return fail("broken");
         text.append(bytes);
         return {};
     }

@@ -21,8 +21,7 @@ class TempFolder {
             path_ = std::filesystem::temp_directory_path() /
                     ("quorle-setup-" + std::string(test != nullptr ? test->name() : "test") + "-" +
                      std::to_string(random()) + std::to_string(random()));
-            if (std::filesystem::create_directory(path_))
-                break;
+            if (std::filesystem::create_directory(path_)) break;
         }
     }
     ~TempFolder() {

@@ -99,7 +99,8 @@ class StreamingShutdown {
     bool client_started_ = false;
 };
 
-// Steps 1 to 4: the processes involved.
+// Validation: the process snapshot, the ancestry check, the translator's identity and, for
+// one application, the target's identity compared with what the translator listed.
 Status check_processes(const CaptureRequest& request, const CaptureRunContext& context,
                        RunState& state) {
     QUORLE_ASSIGN_OR_RETURN(state.map, snapshot_process_map(context.processes));
@@ -117,7 +118,7 @@ Status check_processes(const CaptureRequest& request, const CaptureRunContext& c
     return {};
 }
 
-// Steps 5 to 11: COM, the activated client and its set-up.
+// Preparation: the multithreaded apartment, the activated client and its set-up.
 Status prepare_client(const CaptureRequest& request, const CaptureRunContext& context,
                       RunState& state) {
     const HResult joined = context.capture.join_multithreaded_apartment(state.apartment);
@@ -131,7 +132,9 @@ Status prepare_client(const CaptureRequest& request, const CaptureRunContext& co
     return {};
 }
 
-// Steps 13 to 17, with the worker running.
+// With the worker running: the console handler, the liveness check, the header line, the
+// client's start and the packet loop. The header line goes out only once every check and
+// preparation has succeeded, and before the client can deliver a single sample.
 Status stream(const CaptureRunContext& context, RunState& state, capture::CapturePipeline& pipeline,
               const std::atomic<bool>& shared_stop, StreamingShutdown& shutdown) {
     const Win32Call installed = context.capture.install_console_handler(context.console);
@@ -150,6 +153,8 @@ Status stream(const CaptureRunContext& context, RunState& state, capture::Captur
         return fail("selected or parent process exited before capture");
     }
 
+    // Without the header line the translator cannot take the PCM that would follow, so a
+    // header that cannot be written ends the run with the write's failure.
     QUORLE_RETURN_IF_ERROR(write_header_line(context.err));
 
     const HResult started = state.client->start();
@@ -178,7 +183,7 @@ Status run_capture(const CaptureRequest& request, const CaptureRunContext& conte
     QUORLE_RETURN_IF_ERROR(check_processes(request, context, state));
     QUORLE_RETURN_IF_ERROR(prepare_client(request, context, state));
 
-    // Step 12: the worker, with a clear shared stop flag of its own.
+    // The worker, with a clear shared stop flag of its own.
     auto shared_stop = std::make_shared<std::atomic<bool>>(false);
     QUORLE_ASSIGN_OR_RETURN(capture::CapturePipeline pipeline,
                             capture::start_capture_worker(kCaptureChannels, kCaptureSampleRate,

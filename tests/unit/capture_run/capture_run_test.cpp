@@ -366,6 +366,8 @@ TEST(CaptureRun, EachFailingStepEndsTheRunAndReleasesInReverse) {
          false,
          {"release audio client", "worker ended", "CloseHandle(event)", "release capture service",
           "CoUninitialize", "close 200", "close 100"}},
+        {"header line cannot be written", false, [](RunRig& rig) { rig.err.broken = true; },
+         "Broken pipe (0x00000020)", false, after_worker},
         {"client start", false, [](RunRig& rig) { rig.audio.faults.fail("Start", 0x88890001u); },
          context_error("start process capture", 0x88890001u), true, after_worker},
         {"packet loop", false,

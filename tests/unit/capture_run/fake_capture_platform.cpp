@@ -298,9 +298,19 @@ ActivationStart FakeAudio::activate_process_loopback(const ActivationParameters&
         case Completion::OnThread:
             completion_thread_ = std::thread([this, handler] { complete(handler); });
             break;
-        case Completion::At:
-            time_->at(activation.at, [this, handler] { complete(handler); });
+        case Completion::At: {
+            // The platform's reference is kept here, so that no handler outlives this fake
+            // when the scheduled time never comes.
+            kept_handlers_.push_back(handler);
+            std::weak_ptr<Handler> pending = handler;
+            time_->at(activation.at, [this, pending] {
+                if (std::shared_ptr<Handler> live = pending.lock()) {
+                    complete(live);
+                    std::erase(kept_handlers_, live);
+                }
+            });
             break;
+        }
         case Completion::Never:
             kept_handlers_.push_back(handler);
             break;

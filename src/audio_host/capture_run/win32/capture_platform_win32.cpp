@@ -58,12 +58,10 @@ class Win32CapturePlatform final : public CapturePlatform {
         start.result = CompletionHandler::create(parameters, std::move(completion), handler);
         if (start.result < 0) return start;
 
-        PROPVARIANT property = handler->activation_property();
         IActivateAudioInterfaceAsyncOperation* operation = nullptr;
         start.result =
             ActivateAudioInterfaceAsync(win32::kProcessLoopbackDevicePath, __uuidof(IAudioClient),
-                                        &property, handler.get(), &operation);
-        // The property points into the handler's own block: it is not cleared.
+                                        handler->activation_property(), handler.get(), &operation);
         if (operation != nullptr) {
             start.operation =
                 std::make_unique<win32::Win32Reference>(ComPtr<IUnknown>::adopt(operation));

@@ -12,6 +12,10 @@ CompletionHandler::CompletionHandler(const ActivationParameters& parameters,
     : completion_(std::move(completion)) {
     static_assert(sizeof parameters_ == sizeof parameters);
     std::memcpy(&parameters_, parameters.data(), sizeof parameters_);
+    property_ = PROPVARIANT{};
+    property_.vt = VT_BLOB;
+    property_.blob.cbSize = sizeof parameters_;
+    property_.blob.pBlobData = reinterpret_cast<BYTE*>(&parameters_);
 }
 
 CompletionHandler::~CompletionHandler() = default;
@@ -97,14 +101,6 @@ HRESULT CompletionHandler::ActivateCompleted(IActivateAudioInterfaceAsyncOperati
     } catch (...) {
     }
     return S_OK;
-}
-
-PROPVARIANT CompletionHandler::activation_property() {
-    PROPVARIANT property{};
-    property.vt = VT_BLOB;
-    property.blob.cbSize = sizeof parameters_;
-    property.blob.pBlobData = reinterpret_cast<BYTE*>(&parameters_);
-    return property;
 }
 
 }  // namespace quorle::host::win32

@@ -51,7 +51,9 @@ class CompletionHandler final : public IActivateAudioInterfaceCompletionHandler,
     ActivateCompleted(IActivateAudioInterfaceAsyncOperation* operation) override;
 
     // The property value for ActivateAudioInterfaceAsync: a VT_BLOB over the owned block.
-    [[nodiscard]] PROPVARIANT activation_property();
+    // Both live as long as the handler, so the platform may read them for as long as it
+    // holds its reference. Never cleared with PropVariantClear: the handler owns the block.
+    [[nodiscard]] PROPVARIANT* activation_property() { return &property_; }
 
     // The object's identity (its IUnknown).
     [[nodiscard]] IUnknown* identity() {
@@ -64,6 +66,7 @@ class CompletionHandler final : public IActivateAudioInterfaceCompletionHandler,
 
     std::atomic<ULONG> references_{1};
     ProcessLoopbackActivationParams parameters_;  // read by the platform through the property
+    PROPVARIANT property_;                        // VT_BLOB over parameters_
     ActivationCompletion completion_;             // used once, on the completion thread
     ComPtr<IUnknown> marshaler_;                  // the free-threaded marshaler (inner unknown)
 };

@@ -124,7 +124,7 @@ TEST(CompletionHandler, InspectableAnswers) {
 
 TEST(CompletionHandler, OwnsTheParameterBlockOfTheProperty) {
     HandlerRig rig;
-    const PROPVARIANT property = rig.handler->activation_property();
+    const PROPVARIANT& property = *rig.handler->activation_property();
     EXPECT_EQ(property.vt, VT_BLOB);
     ASSERT_EQ(property.blob.cbSize, 12u);
     const ActivationParameters expected =

@@ -131,14 +131,11 @@ class SummaryReporter final : public benchmark::ConsoleReporter {
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
-            if (run.error_occurred)
-                continue;
+            if (run.error_occurred) continue;
             const auto bytes = run.counters.find("bytes_per_second");
-            if (bytes != run.counters.end())
-                bytes_per_second[run.benchmark_name()] = bytes->second;
+            if (bytes != run.counters.end()) bytes_per_second[run.benchmark_name()] = bytes->second;
             const auto items = run.counters.find("items_per_second");
-            if (items != run.counters.end())
-                items_per_second[run.benchmark_name()] = items->second;
+            if (items != run.counters.end()) items_per_second[run.benchmark_name()] = items->second;
         }
     }
     std::map<std::string, double> bytes_per_second;
@@ -149,8 +146,7 @@ class SummaryReporter final : public benchmark::ConsoleReporter {
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     SummaryReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();

@@ -50,8 +50,7 @@ void* counted_aligned_alloc(std::size_t size, std::align_val_t alignment) {
 }  // namespace
 
 void* operator new(std::size_t size) {
-    if (void* p = counted_alloc(size))
-        return p;
+    if (void* p = counted_alloc(size)) return p;
     throw std::bad_alloc();
 }
 void* operator new[](std::size_t size) {
@@ -64,8 +63,7 @@ void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
     return counted_alloc(size);
 }
 void* operator new(std::size_t size, std::align_val_t alignment) {
-    if (void* p = counted_aligned_alloc(size, alignment))
-        return p;
+    if (void* p = counted_aligned_alloc(size, alignment)) return p;
     throw std::bad_alloc();
 }
 void* operator new[](std::size_t size, std::align_val_t alignment) {
@@ -129,8 +127,7 @@ constexpr std::uint64_t kBlockBytes = 1920;
 
 double env_seconds(const char* name, double fallback) {
     const char* text = std::getenv(name);
-    if (text == nullptr)
-        return fallback;
+    if (text == nullptr) return fallback;
     const double value = std::atof(text);
     return value > 0 ? value : fallback;
 }
@@ -166,8 +163,7 @@ class DiscardingStream final : public quorle::OutputStream {
     std::uint64_t bytes() const { return bytes_.load(std::memory_order_acquire); }
     // CPU seconds of the writing thread so far; call while it still runs.
     double writer_cpu_seconds() const {
-        if (!clock_known_.load(std::memory_order_acquire))
-            return 0;
+        if (!clock_known_.load(std::memory_order_acquire)) return 0;
         return cpu_seconds(writer_clock_);
     }
 
@@ -182,8 +178,7 @@ class TimestampingStream final : public quorle::OutputStream {
     explicit TimestampingStream(std::size_t blocks) { arrivals_.reserve(blocks); }
     Status write(std::string_view) override {
         const Clock::time_point now = Clock::now();
-        if (arrivals_.size() < arrivals_.capacity())
-            arrivals_.push_back(now);
+        if (arrivals_.size() < arrivals_.capacity()) arrivals_.push_back(now);
         count_.fetch_add(1, std::memory_order_release);
         return {};
     }
@@ -280,8 +275,7 @@ int main() {
     for (std::size_t p = 0; p < 2 * blocks; ++p) {
         deadline += std::chrono::milliseconds(10);
         std::this_thread::sleep_until(deadline);
-        if (p % 2 == 1)
-            last_sample_pushed[p / 2] = Clock::now();
+        if (p % 2 == 1) last_sample_pushed[p / 2] = Clock::now();
         push(paced, p);
     }
     wait_until([&] { return stamps.count() >= blocks; });

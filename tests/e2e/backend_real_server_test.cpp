@@ -34,8 +34,7 @@ ChildResult run_child(const std::string& path,
     for (char** e = environ; *e != nullptr; ++e) {
         const std::string entry = *e;
         const auto eq = entry.find('=');
-        if (eq != std::string::npos)
-            variables[entry.substr(0, eq)] = entry.substr(eq + 1);
+        if (eq != std::string::npos) variables[entry.substr(0, eq)] = entry.substr(eq + 1);
     }
     for (const auto& [k, v] : overrides)
         variables[k] = v;
@@ -77,13 +76,11 @@ ChildResult run_child(const std::string& path,
     int open_streams = 2;
     while (open_streams > 0) {
         if (poll(fds, 2, -1) < 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno == EINTR) continue;
             break;
         }
         for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0)
-                continue;
+            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
             char buffer[4096];
             const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
             if (n > 0) {
@@ -98,8 +95,7 @@ ChildResult run_child(const std::string& path,
     int wait_status = 0;
     while (waitpid(pid, &wait_status, 0) < 0 && errno == EINTR) {
     }
-    if (WIFEXITED(wait_status))
-        result.status = WEXITSTATUS(wait_status);
+    if (WIFEXITED(wait_status)) result.status = WEXITSTATUS(wait_status);
     return result;
 }
 
@@ -176,8 +172,7 @@ TEST(NoServer, FailsWithTheContextOrEnumerateMessage) {
         line_prefix.size(), child.err.size() - line_prefix.size() - line_suffix.size());
     EXPECT_NE(backend, "pulse");
     EXPECT_EQ(backend.find('\n'), std::string::npos);
-    if (child.status == 0 && sound_devices)
-        return;  // a real sound card answered the list
+    if (child.status == 0 && sound_devices) return;  // a real sound card answered the list
     ASSERT_EQ(child.status, 2) << child.out;
     const std::string prefix = "error\tcubeb enumerate: ";
     ASSERT_EQ(child.out.rfind(prefix, 0), 0u) << child.out;

@@ -22,8 +22,7 @@ using quorle::audio::testing::FakeCubebApi;
 using quorle::audio::testing::FakeDevice;
 
 void require(bool condition) {
-    if (!condition)
-        std::abort();
+    if (!condition) std::abort();
 }
 
 // Reads fixed fields, then two NUL-ended texts, for each device until the input runs out.
@@ -42,8 +41,7 @@ class Reader {
         std::string out;
         while (pos_ < size_ && data_[pos_] != 0)
             out.push_back(static_cast<char>(data_[pos_++]));
-        if (pos_ < size_)
-            ++pos_;
+        if (pos_ < size_) ++pos_;
         return out;
     }
 
@@ -67,10 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         d.default_rate = in.word();
         std::string id = in.text();
         std::string name = in.text();
-        if ((flags & 0x10) == 0)
-            d.id = id;
-        if ((flags & 0x20) == 0)
-            d.name = name;
+        if ((flags & 0x10) == 0) d.id = id;
+        if ((flags & 0x20) == 0) d.name = name;
         devices.push_back(d);
     }
     const EndpointDirection direction =
@@ -89,8 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<const FakeDevice*> enabled;
     const char* first_error = nullptr;
     for (const FakeDevice& d : devices) {
-        if (d.state != quorle::audio::kCubebDeviceStateEnabled)
-            continue;
+        if (d.state != quorle::audio::kCubebDeviceStateEnabled) continue;
         if (!d.id || d.id->empty()) {
             first_error = "device has no stable identifier";
             break;
@@ -111,8 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const AudioEndpoint& e = (*listed)[i];
         require(quorle::is_valid_utf8(e.id) && quorle::is_valid_utf8(e.name));
         require(!e.id.empty());
-        if (quorle::is_valid_utf8(*d.id))
-            require(e.id == *d.id);
+        if (quorle::is_valid_utf8(*d.id)) require(e.id == *d.id);
         require(e.name == (d.name ? quorle::bytes_to_utf8(*d.name) : std::string()));
         require(e.channels == d.max_channels && e.default_rate == d.default_rate);
         require(e.direction == direction && e.is_default == ((d.preferred & 1) != 0));

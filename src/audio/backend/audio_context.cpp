@@ -22,8 +22,7 @@ std::string_view cubeb_error_name(int code) {
 Result<OpenedContext> open_context(CubebApi& api, OutputStream& log) {
     CubebContextHandle handle = nullptr;
     const int result = api.init(&handle, kContextName, kRequestedBackend);
-    if (result != kCubebOk)
-        return fail("cubeb context: " + std::string(cubeb_error_name(result)));
+    if (result != kCubebOk) return fail("cubeb context: " + std::string(cubeb_error_name(result)));
     // A library that reports success without a context gives nothing to work with.
     if (handle == nullptr)
         return fail("cubeb context: " + std::string(cubeb_error_name(kCubebError)));

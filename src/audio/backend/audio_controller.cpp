@@ -19,8 +19,7 @@ struct ThreadStart {
 struct DetachUnlessTaken {
     std::thread thread;
     ~DetachUnlessTaken() {
-        if (thread.joinable())
-            thread.detach();
+        if (thread.joinable()) thread.detach();
     }
 };
 
@@ -34,8 +33,7 @@ AudioController::AudioController(QueueSender<ControlMessage> commands, std::stri
 
 AudioController::~AudioController() {
     (void)commands_.send(StopMarker{});
-    if (!thread_.joinable())
-        return;
+    if (!thread_.joinable()) return;
     if (thread_.get_id() == std::this_thread::get_id()) {
         // The last reference went on the control thread itself, which cannot wait for its
         // own end; it leaves its loop once the queue closes.
@@ -71,13 +69,11 @@ Result<std::shared_ptr<AudioController>> start_controller(
                                std::move(handover->start_reply), diagnostics);
         });
     handover.reset();
-    if (!launched)
-        return fail(thread_start_message("audio control thread: ", launched.error()));
+    if (!launched) return fail(thread_start_message("audio control thread: ", launched.error()));
     DetachUnlessTaken thread{std::move(*launched)};
 
     std::optional<StartReply> reply = start.receiver.receive();
-    if (!reply)
-        return fail("audio control thread exited");  // the thread is left to end
+    if (!reply) return fail("audio control thread exited");  // the thread is left to end
     if (!*reply) {
         thread.thread.join();
         return fail(std::move(*reply).error());

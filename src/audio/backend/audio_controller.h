@@ -61,8 +61,7 @@ template <class T>
             (void)sender.send(work(state));
         }));
     std::optional<Result<T>> answer = reply.receiver.receive();
-    if (!answer)
-        return fail("audio controller exited during operation");
+    if (!answer) return fail("audio controller exited during operation");
     return std::move(*answer);
 }
 

@@ -36,8 +36,7 @@ class QueueSender {
     QueueSender(const QueueSender&) = delete;
     QueueSender& operator=(const QueueSender&) = delete;
     ~QueueSender() {
-        if (!state_)
-            return;
+        if (!state_) return;
         const std::lock_guard<std::mutex> lock(state_->mutex);
         state_->sender_alive = false;
         state_->arrived.notify_all();
@@ -88,8 +87,7 @@ class QueueReceiver {
     // Gives up the receiving end before it is destroyed: later sends fail and the messages
     // still queued are destroyed.
     void close() {
-        if (!state_)
-            return;
+        if (!state_) return;
         std::deque<T> undelivered;
         {
             const std::lock_guard<std::mutex> lock(state_->mutex);

@@ -13,11 +13,9 @@ void run_loop(ControlThreadState& state, QueueReceiver<ControlMessage>& commands
     MonotonicClock::time_point last_tick = clock.now();
     for (;;) {
         Received<ControlMessage> received = commands.receive_for(queue_wait);
-        if (received.status == ReceiveStatus::Closed)
-            return;
+        if (received.status == ReceiveStatus::Closed) return;
         if (received.status == ReceiveStatus::Message) {
-            if (std::holds_alternative<StopMarker>(*received.message))
-                return;
+            if (std::holds_alternative<StopMarker>(*received.message)) return;
             ControlJob job = std::get<ControlJob>(std::move(*received.message));
             received.message.reset();
             try {
@@ -67,8 +65,7 @@ void run(const AudioControlEnvironment& environment, QueueReceiver<ControlMessag
     }
     ControlThreadState state(std::move(opened->context), diagnostics);
 
-    if (!start_reply.send(std::move(opened->backend_id)))
-        return;
+    if (!start_reply.send(std::move(opened->backend_id))) return;
     run_loop_or_close(state, commands, environment.clock, environment.queue_wait);
     // Leaving releases, in this order: the registered objects, the table, the context, COM.
 }

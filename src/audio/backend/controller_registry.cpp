@@ -14,8 +14,7 @@ class PoisonOnUnwind {
     PoisonOnUnwind(const PoisonOnUnwind&) = delete;
     PoisonOnUnwind& operator=(const PoisonOnUnwind&) = delete;
     ~PoisonOnUnwind() {
-        if (std::uncaught_exceptions() > exceptions_)
-            poisoned_ = true;
+        if (std::uncaught_exceptions() > exceptions_) poisoned_ = true;
     }
 
   private:
@@ -27,10 +26,8 @@ class PoisonOnUnwind {
 
 Result<std::shared_ptr<AudioController>> ControllerRegistry::acquire() {
     const std::lock_guard<std::mutex> lock(mutex_);
-    if (poisoned_)
-        return fail("audio controller registry poisoned");
-    if (controller_)
-        return controller_;
+    if (poisoned_) return fail("audio controller registry poisoned");
+    if (controller_) return controller_;
 
     const PoisonOnUnwind poison(poisoned_);
     QUORLE_ASSIGN_OR_RETURN(std::shared_ptr<AudioController> started,

@@ -21,8 +21,7 @@ CubebContext::~CubebContext() {
 }
 
 void CubebContext::reset() {
-    if (handle_ != nullptr)
-        api_->destroy(std::exchange(handle_, nullptr));
+    if (handle_ != nullptr) api_->destroy(std::exchange(handle_, nullptr));
 }
 
 CubebDeviceCollection::CubebDeviceCollection(CubebDeviceCollection&& other) noexcept
@@ -32,8 +31,7 @@ CubebDeviceCollection::CubebDeviceCollection(CubebDeviceCollection&& other) noex
       owned_(std::exchange(other.owned_, false)) {}
 
 CubebDeviceCollection::~CubebDeviceCollection() {
-    if (owned_)
-        (void)api_->device_collection_destroy(context_, &collection_);
+    if (owned_) (void)api_->device_collection_destroy(context_, &collection_);
 }
 
 }  // namespace quorle::audio

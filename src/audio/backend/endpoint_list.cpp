@@ -12,15 +12,12 @@ int cubeb_device_type(EndpointDirection direction) {
 }
 
 Result<AudioEndpoint> convert_device(const CubebDeviceFields& device, EndpointDirection direction) {
-    if (device.device_id == nullptr)
-        return fail("device has no stable identifier");
+    if (device.device_id == nullptr) return fail("device has no stable identifier");
     std::string id = bytes_to_utf8(device.device_id);
-    if (id.empty())
-        return fail("device has no stable identifier");
+    if (id.empty()) return fail("device has no stable identifier");
     std::string name =
         device.friendly_name == nullptr ? std::string() : bytes_to_utf8(device.friendly_name);
-    if (device.max_channels > 0xFFFFu)
-        return fail("invalid channel count");
+    if (device.max_channels > 0xFFFFu) return fail("invalid channel count");
 
     AudioEndpoint endpoint;
     endpoint.id = std::move(id);
@@ -45,8 +42,7 @@ Result<std::vector<AudioEndpoint>> list_endpoints_on_context(const CubebContext&
     std::vector<AudioEndpoint> endpoints;
     for (std::size_t i = 0; i < collection.size(); ++i) {
         const CubebDeviceFields device = collection.at(i);
-        if (device.state != kCubebDeviceStateEnabled)
-            continue;
+        if (device.state != kCubebDeviceStateEnabled) continue;
         QUORLE_ASSIGN_OR_RETURN(AudioEndpoint endpoint, convert_device(device, direction));
         endpoints.push_back(std::move(endpoint));
     }

@@ -33,8 +33,7 @@ class ReplySender {
     ReplySender(const ReplySender&) = delete;
     ReplySender& operator=(const ReplySender&) = delete;
     ~ReplySender() {
-        if (!state_)
-            return;
+        if (!state_) return;
         const std::lock_guard<std::mutex> lock(state_->mutex);
         state_->sender_alive = false;
         state_->changed.notify_all();
@@ -70,8 +69,7 @@ class ReplyReceiver {
     ReplyReceiver(const ReplyReceiver&) = delete;
     ReplyReceiver& operator=(const ReplyReceiver&) = delete;
     ~ReplyReceiver() {
-        if (!state_)
-            return;
+        if (!state_) return;
         std::optional<T> unread;
         const std::lock_guard<std::mutex> lock(state_->mutex);
         state_->receiver_alive = false;
@@ -92,8 +90,7 @@ class ReplyReceiver {
   private:
     // Moves the slot's value (if any) into `out` and empties the slot. Mutex held.
     void take(std::optional<T>& out) {
-        if (!state_->value)
-            return;
+        if (!state_->value) return;
         out.emplace(std::move(*state_->value));
         state_->value.reset();
     }

@@ -22,8 +22,7 @@ BlockAssembler::BlockAssembler(std::uint16_t channels, std::uint32_t sample_rate
 
 void BlockAssembler::append(const CaptureChunk& chunk) {
     assert(chunk.sample_count <= kChunkCapacity && chunk.sample_count % channels_ == 0);
-    if (has_previous_ && chunk.start_frame != expected_frame_)
-        pending_.clear();
+    if (has_previous_ && chunk.start_frame != expected_frame_) pending_.clear();
     has_previous_ = true;
     expected_frame_ = chunk.start_frame + chunk.sample_count / channels_;
     const auto count = static_cast<std::ptrdiff_t>(chunk.sample_count);
@@ -31,8 +30,7 @@ void BlockAssembler::append(const CaptureChunk& chunk) {
 }
 
 void BlockAssembler::compact(std::size_t delivered) {
-    if (delivered == 0)
-        return;
+    if (delivered == 0) return;
     const auto first = pending_.begin() + static_cast<std::ptrdiff_t>(delivered);
     std::copy(first, pending_.end(), pending_.begin());
     pending_.resize(pending_.size() - delivered);

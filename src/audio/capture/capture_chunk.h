@@ -27,8 +27,7 @@ struct CaptureChunk {
 // Samples per chunk: the largest whole number of frames that fits one slot
 // (1024 for 1, 2 and 4 channels, 1023 for 3, 1020 for 6). 0 when channels is 0 or above 1024.
 [[nodiscard]] constexpr std::size_t chunk_length(std::uint16_t channels) {
-    if (channels == 0)
-        return 0;
+    if (channels == 0) return 0;
     return static_cast<std::size_t>(channels) * (kChunkCapacity / channels);
 }
 

@@ -11,8 +11,7 @@ RingStorage::RingStorage(std::uint64_t slot_count)
 #ifndef NDEBUG
 void SingleThreadCheck::check() {
     const std::thread::id self = std::this_thread::get_id();
-    if (owner_ == std::thread::id{})
-        owner_ = self;
+    if (owner_ == std::thread::id{}) owner_ = self;
     assert(owner_ == self && "ring end used from a second thread");
 }
 #endif
@@ -26,8 +25,7 @@ CaptureChunk* RingWriter::claim() {
     RingStorage& ring = *storage_;
     if (ring.distance(cached_head_, tail_) == ring.capacity) {
         cached_head_ = ring.head.load(std::memory_order_acquire);
-        if (ring.distance(cached_head_, tail_) == ring.capacity)
-            return nullptr;
+        if (ring.distance(cached_head_, tail_) == ring.capacity) return nullptr;
     }
     return &ring.slots[ring.slot_of(tail_)];
 }
@@ -56,8 +54,7 @@ bool RingWriter::has_room() {
     thread_check_.check();
 #endif
     RingStorage& ring = *storage_;
-    if (ring.distance(cached_head_, tail_) < ring.capacity)
-        return true;
+    if (ring.distance(cached_head_, tail_) < ring.capacity) return true;
     cached_head_ = ring.head.load(std::memory_order_acquire);
     return ring.distance(cached_head_, tail_) < ring.capacity;
 }
@@ -71,8 +68,7 @@ bool RingReader::try_pop(CaptureChunk& out) {
     RingStorage& ring = *storage_;
     if (head_ == cached_tail_) {
         cached_tail_ = ring.tail.load(std::memory_order_acquire);
-        if (head_ == cached_tail_)
-            return false;
+        if (head_ == cached_tail_) return false;
     }
     out = ring.slots[ring.slot_of(head_)];
     head_ = ring.advance(head_);
@@ -87,8 +83,7 @@ const CaptureChunk* RingReader::peek() {
     RingStorage& ring = *storage_;
     if (head_ == cached_tail_) {
         cached_tail_ = ring.tail.load(std::memory_order_acquire);
-        if (head_ == cached_tail_)
-            return nullptr;
+        if (head_ == cached_tail_) return nullptr;
     }
     return &ring.slots[ring.slot_of(head_)];
 }

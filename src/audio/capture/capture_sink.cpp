@@ -14,16 +14,13 @@ CaptureSink::CaptureSink(RingWriter writer, std::shared_ptr<CaptureShared> share
 }
 
 std::uint64_t CaptureSink::push_samples(const float* samples, std::size_t n) {
-    if (shared_ == nullptr)
-        return 0;
-    if (!shared_->running.load(std::memory_order_acquire))
-        return 0;
+    if (shared_ == nullptr) return 0;
+    if (!shared_->running.load(std::memory_order_acquire)) return 0;
     CaptureCounters& counters = shared_->counters;
     if (!is_whole_frames(n, channels_)) {
         // The trailing partial frame is neither counted nor positioned.
         const std::uint64_t frames = n / channels_;
-        if (frames != 0)
-            counters.dropped_frames.fetch_add(frames, std::memory_order_relaxed);
+        if (frames != 0) counters.dropped_frames.fetch_add(frames, std::memory_order_relaxed);
         position_ += frames;
         return 0;
     }
@@ -41,14 +38,12 @@ std::uint64_t CaptureSink::push_samples(const float* samples, std::size_t n) {
         }
         position_ += frames;
     });
-    if (accepted != 0)
-        counters.accepted_frames.fetch_add(accepted, std::memory_order_relaxed);
+    if (accepted != 0) counters.accepted_frames.fetch_add(accepted, std::memory_order_relaxed);
     return accepted;
 }
 
 void CaptureSink::mark_discontinuity() {
-    if (shared_ == nullptr)
-        return;
+    if (shared_ == nullptr) return;
     position_ += 1;
     shared_->counters.discontinuities.fetch_add(1, std::memory_order_relaxed);
 }

@@ -27,13 +27,11 @@ CaptureWorker::~CaptureWorker() {
 }
 
 void CaptureWorker::clear_running() {
-    if (shared_ != nullptr)
-        shared_->running.store(false, std::memory_order_release);
+    if (shared_ != nullptr) shared_->running.store(false, std::memory_order_release);
 }
 
 void CaptureWorker::join() {
-    if (thread_.joinable())
-        thread_.join();
+    if (thread_.joinable()) thread_.join();
 }
 
 Result<CapturePipeline> start_capture_worker(std::uint16_t channels, std::uint32_t sample_rate,
@@ -41,8 +39,7 @@ Result<CapturePipeline> start_capture_worker(std::uint16_t channels, std::uint32
                                              const WorkerOptions& options) {
     QUORLE_ASSIGN_OR_RETURN(PipelineParts parts,
                             create_capture_pipeline(channels, sample_rate, options.ring_capacity));
-    if (stop_flag == nullptr)
-        stop_flag = std::make_shared<std::atomic<bool>>(false);
+    if (stop_flag == nullptr) stop_flag = std::make_shared<std::atomic<bool>>(false);
     const WorkerIo io{
         options.out != nullptr ? options.out : &standard_output(),
         options.err != nullptr ? options.err : &standard_error(),
@@ -57,8 +54,7 @@ Result<CapturePipeline> start_capture_worker(std::uint16_t channels, std::uint32
     auto loop =
         std::make_shared<CaptureWorkerLoop>(std::move(parts.worker_side), std::move(stop_flag), io);
     auto thread = launcher.launch("quorle-capture", [loop = std::move(loop)] { loop->run(); });
-    if (!thread)
-        return fail(thread_start_message("capture worker: ", thread.error()));
+    if (!thread) return fail(thread_start_message("capture worker: ", thread.error()));
     return CapturePipeline{std::move(parts.sink),
                            CaptureWorker(std::move(shared), std::move(*thread))};
 }

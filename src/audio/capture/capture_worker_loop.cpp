@@ -34,8 +34,7 @@ CaptureWorkerLoop::CaptureWorkerLoop(WorkerSide side, std::shared_ptr<std::atomi
 
 bool CaptureWorkerLoop::run_once() {
     const std::atomic<bool>& running = side_.shared->running;
-    if (!running.load(std::memory_order_acquire))
-        return false;
+    if (!running.load(std::memory_order_acquire)) return false;
     if (const CaptureChunk* chunk = side_.reader.peek()) {
         // Copy the chunk out and free its slot before any block is written, so a stalled
         // writer never holds a slot.
@@ -55,28 +54,23 @@ void CaptureWorkerLoop::run() {
 }
 
 void CaptureWorkerLoop::deliver(std::span<const float> block) {
-    if (!side_.shared->running.load(std::memory_order_acquire))
-        return;
-    if (stop_flag_->load(std::memory_order_acquire))
-        return;
+    if (!side_.shared->running.load(std::memory_order_acquire)) return;
+    if (stop_flag_->load(std::memory_order_acquire)) return;
     const auto bytes = downmix_to_s16le(block.data(), block.size(), side_.channels);
     if (!bytes) {
         stop_flag_->store(true, std::memory_order_release);
         return;
     }
     const std::string_view view(reinterpret_cast<const char*>(bytes->data()), bytes->size());
-    if (!io_.out->write(view))
-        stop_flag_->store(true, std::memory_order_release);
+    if (!io_.out->write(view)) stop_flag_->store(true, std::memory_order_release);
 }
 
 void CaptureWorkerLoop::diagnostics_step() {
     const CaptureCounters& counters = side_.shared->counters;
     const std::uint64_t dropped = counters.dropped_frames.load(std::memory_order_relaxed);
-    if (!io_.diagnostics && dropped == printed_dropped_)
-        return;
+    if (!io_.diagnostics && dropped == printed_dropped_) return;
     const MonotonicClock::time_point now = io_.clock->now();
-    if (now - last_line_ < kDiagnosticsInterval)
-        return;
+    if (now - last_line_ < kDiagnosticsInterval) return;
     const std::string line = diagnostics_line(
         side_.sample_rate, side_.channels, counters.accepted_frames.load(std::memory_order_relaxed),
         counters.dropped_frames.load(std::memory_order_relaxed),

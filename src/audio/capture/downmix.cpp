@@ -35,19 +35,14 @@ std::int16_t convert_frame(const float* frame, std::uint16_t channels) {
     for (std::uint16_t c = 0; c < channels; ++c)
         sum = sum + frame[c];
     float mean = sum / static_cast<float>(channels);
-    if (mean < -1.0f)
-        mean = -1.0f;
-    if (mean > 1.0f)
-        mean = 1.0f;
+    if (mean < -1.0f) mean = -1.0f;
+    if (mean > 1.0f) mean = 1.0f;
     const float scaled = mean * 32767.0f;
     // NaN fails every comparison; after the clamp no other value leaves the 16-bit range,
     // but keep the conversion defined for any input.
-    if (!(scaled == scaled))
-        return 0;
-    if (scaled >= 32767.0f)
-        return 32767;
-    if (scaled <= -32768.0f)
-        return -32768;
+    if (!(scaled == scaled)) return 0;
+    if (scaled >= 32767.0f) return 32767;
+    if (scaled <= -32768.0f) return -32768;
     return static_cast<std::int16_t>(scaled);  // truncation toward zero
 }
 

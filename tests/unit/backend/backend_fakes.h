@@ -88,15 +88,13 @@ class FakeCubebApi final : public CubebApi {
         std::unique_lock<std::mutex> lock(mutex_);
         note_thread();
         log_.record(std::string("cubeb_init ") + context_name + " " + backend_name);
-        if (throw_on_init)
-            throw std::runtime_error("init failed abnormally");
+        if (throw_on_init) throw std::runtime_error("init failed abnormally");
         int result = kCubebOk;
         if (!init_results.empty()) {
             result = init_results.front();
             init_results.pop_front();
         }
-        if (result != kCubebOk)
-            return result;
+        if (result != kCubebOk) return result;
         contexts_.push_back(std::make_unique<int>(0));
         *context = reinterpret_cast<CubebContextHandle>(contexts_.back().get());
         live_contexts_.insert(*context);
@@ -123,8 +121,7 @@ class FakeCubebApi final : public CubebApi {
             answer = std::move(script.front());
             script.pop_front();
         }
-        if (answer.result != kCubebOk)
-            return answer.result;
+        if (answer.result != kCubebOk) return answer.result;
         auto stored = std::make_unique<std::vector<FakeDevice>>(std::move(answer.devices));
         collection->devices = stored.get();
         collection->count = stored->size();
@@ -161,10 +158,8 @@ class FakeCubebApi final : public CubebApi {
         const std::lock_guard<std::mutex> lock(mutex_);
         note_thread();
         log_.record("cubeb_destroy");
-        if (!collections_.empty())
-            log_.record("ERROR context destroyed before its collections");
-        if (live_contexts_.erase(context) != 1)
-            log_.record("ERROR unknown context destroyed");
+        if (!collections_.empty()) log_.record("ERROR context destroyed before its collections");
+        if (live_contexts_.erase(context) != 1) log_.record("ERROR unknown context destroyed");
     }
 
     [[nodiscard]] std::size_t live_contexts() const {
@@ -230,8 +225,7 @@ class FakeThreadLauncher final : public ThreadLauncher {
     std::expected<std::thread, ThreadStartError> launch(const std::string& name,
                                                         std::function<void()> body) override {
         log_.record("thread_launch " + name);
-        if (throw_on_launch)
-            throw std::runtime_error("launch failed abnormally");
+        if (throw_on_launch) throw std::runtime_error("launch failed abnormally");
         int failure = 0;
         {
             const std::lock_guard<std::mutex> lock(mutex_);
@@ -240,8 +234,7 @@ class FakeThreadLauncher final : public ThreadLauncher {
                 failures.pop_front();
             }
         }
-        if (failure != 0)
-            return std::unexpected(ThreadStartError{failure});
+        if (failure != 0) return std::unexpected(ThreadStartError{failure});
         launched_ += 1;
         return system_thread_launcher().launch(name, std::move(body));
     }

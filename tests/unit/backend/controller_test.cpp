@@ -89,8 +89,7 @@ class Controller : public ::testing::Test {
     }
 
     ControllerRegistry& registry(std::chrono::nanoseconds queue_wait = kQueueWait) {
-        if (!registry_)
-            registry_.emplace(platform.environment(queue_wait));
+        if (!registry_) registry_.emplace(platform.environment(queue_wait));
         return *registry_;
     }
     // Stops the control thread (the registry holds the last reference) and waits for it.
@@ -153,8 +152,7 @@ TEST_F(Controller, TheThreadCarriesItsName) {
         std::string text;
 #ifdef __linux__
         char buffer[64] = {};
-        if (pthread_getname_np(pthread_self(), buffer, sizeof buffer) == 0)
-            text = buffer;
+        if (pthread_getname_np(pthread_self(), buffer, sizeof buffer) == 0) text = buffer;
 #endif
         return Result<std::string>(text);
     });
@@ -420,8 +418,7 @@ TEST(SystemCom, JoinsTheMultithreadedApartmentOnAFreshThread) {
     std::int32_t result = -1;
     std::thread worker([&result] {
         result = system_com_initializer().initialize_multithreaded();
-        if (result >= 0)
-            system_com_initializer().uninitialize();
+        if (result >= 0) system_com_initializer().uninitialize();
     });
     worker.join();
     EXPECT_EQ(result, 0);  // S_OK on Windows; always success on Linux

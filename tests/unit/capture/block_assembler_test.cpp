@@ -34,8 +34,7 @@ Delivered feed(BlockAssembler& assembler, std::uint16_t channels,
             chunk->samples[i] = static_cast<float>(spec.start_frame * channels + i);
         }
         assembler.take(*chunk, running, [&](std::span<const float> block) {
-            if (block.size() != assembler.block_samples())
-                ++delivered.bad_blocks;
+            if (block.size() != assembler.block_samples()) ++delivered.bad_blocks;
             for (std::size_t i = 1; i < block.size(); ++i) {
                 if (block[i] != block[0] + static_cast<float>(i)) {
                     ++delivered.bad_blocks;

@@ -20,8 +20,7 @@ void stamp(CaptureChunk& chunk, std::uint64_t id) {
 
 bool push(RingWriter& writer, std::uint64_t id) {
     CaptureChunk* slot = writer.claim();
-    if (slot == nullptr)
-        return false;
+    if (slot == nullptr) return false;
     stamp(*slot, id);
     writer.publish();
     return true;
@@ -47,8 +46,7 @@ TEST(CaptureRing, BehavesAsABoundedQueueAcrossWraps) {
             if (random() % 2 == 0) {
                 const bool pushed = push(writer, next);
                 ASSERT_EQ(pushed, model.size() < capacity) << "capacity " << capacity;
-                if (pushed)
-                    model.push_back(next++);
+                if (pushed) model.push_back(next++);
             } else {
                 const bool got = reader.try_pop(*popped);
                 ASSERT_EQ(got, !model.empty()) << "capacity " << capacity;

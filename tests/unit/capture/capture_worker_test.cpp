@@ -91,10 +91,8 @@ std::vector<std::string> expected_blocks(const std::vector<PushRecord>& log) {
     bool has_previous = false;
     std::uint64_t expected = 0;
     for (const PushRecord& record : log) {
-        if (!record.accepted || record.frames == 0)
-            continue;
-        if (has_previous && record.start_frame != expected)
-            pending.clear();
+        if (!record.accepted || record.frames == 0) continue;
+        if (has_previous && record.start_frame != expected) pending.clear();
         has_previous = true;
         expected = record.start_frame + record.frames;
         for (std::uint64_t f = 0; f < record.frames; ++f)
@@ -117,8 +115,7 @@ std::vector<std::string> expected_blocks(const std::vector<PushRecord>& log) {
 bool eventually(const std::function<bool()>& done) {
     const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (!done()) {
-        if (std::chrono::steady_clock::now() > limit)
-            return false;
+        if (std::chrono::steady_clock::now() > limit) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
@@ -152,8 +149,7 @@ TEST(CaptureWorker, NumberedSignalArrivesBlockForBlockThroughDropsAndDiscontinui
     std::size_t next = 0;
     const auto packets = [&](int count) {
         for (int i = 0; i < count; ++i) {
-            if (i % 97 == 96)
-                producer.discontinuity();
+            if (i % 97 == 96) producer.discontinuity();
             producer.push(sizes[next++ % std::size(sizes)]);
         }
     };
@@ -224,10 +220,8 @@ TEST(CaptureWorker, StalledWriterFillsTheRingThenChunksAreDroppedAndCounted) {
 class FlakyPipe final : public RawWriter {
   public:
     WriteOutcome write_some(const char* data, std::size_t size) override {
-        if (closed.load(std::memory_order_acquire))
-            return {0, 32, false};
-        if (++calls_ % 3 == 0)
-            return {0, 0, true};
+        if (closed.load(std::memory_order_acquire)) return {0, 32, false};
+        if (++calls_ % 3 == 0) return {0, 0, true};
         const std::size_t n = size < 7 ? size : 7;
         const std::lock_guard<std::mutex> guard(lock_);
         bytes_.append(data, n);

@@ -27,14 +27,11 @@ std::vector<std::uint8_t> reference(const std::vector<float>& samples, std::uint
         for (std::size_t c = 0; c < channels; ++c)
             sum = sum + samples[f * channels + c];
         float mean = sum / static_cast<float>(channels);
-        if (mean < -1.0f)
-            mean = -1.0f;
-        if (mean > 1.0f)
-            mean = 1.0f;
+        if (mean < -1.0f) mean = -1.0f;
+        if (mean > 1.0f) mean = 1.0f;
         const float scaled = mean * 32767.0f;
         std::int32_t value = 0;
-        if (!std::isnan(scaled))
-            value = static_cast<std::int32_t>(std::trunc(scaled));
+        if (!std::isnan(scaled)) value = static_cast<std::int32_t>(std::trunc(scaled));
         const auto bits = static_cast<std::uint16_t>(static_cast<std::int16_t>(value));
         out.push_back(static_cast<std::uint8_t>(bits & 0xFF));
         out.push_back(static_cast<std::uint8_t>(bits >> 8));
@@ -200,8 +197,7 @@ TEST(Downmix, EveryStereoPathMatchesThePlainLoop) {
     std::uniform_int_distribution<std::uint32_t> bits;
     int ran = 0;
     for (const Candidate& candidate : candidates) {
-        if (!candidate.available)
-            continue;
+        if (!candidate.available) continue;
         ++ran;
         for (std::size_t frames = 0; frames <= 100; ++frames) {
             std::vector<float> samples(2 * frames);

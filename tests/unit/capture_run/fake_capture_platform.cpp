@@ -243,6 +243,7 @@ std::unique_ptr<CaptureEvent> FakeAudio::make_event() {
 
 FakeAudio::~FakeAudio() {
     join_completion();
+    if (time_ != nullptr) time_->discard_pending();
     kept_handlers_.clear();
 }
 

@@ -1,0 +1,132 @@
+#pragma once
+// The decisions of the PulseAudio loopback capture, free of libpulse: which sink inputs to
+// tap, what to do when a tap fails, and the fixed 10 ms mixing tick that turns the tapped
+// streams into one packet stream.
+//
+// The server layer feeds events in (all on the server thread) and carries out the
+// commands of MonitorServer; the packets go to the PacketQueue for the capture thread.
+//
+// Stream life:
+//   a matching sink input appears  -> attach (a record stream on its monitor) -> Connecting
+//   the tap is ready               -> Ready (a re-attached tap flags a discontinuity)
+//   the tap fails, sink input gone -> Ending (what is queued is played out, then dropped)
+//   the tap fails otherwise        -> Querying: the sink input is looked up again and, if it
+//                                     still exists and matches (moved to another sink), it
+//                                     is attached again; three failures without data in
+//                                     between give it up
+//   the server refuses a new tap   -> a set-up failure (during opening) or the capture's
+//                                     failure (while capturing)
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <vector>
+
+#include "audio_host/pulse/loopback_types.h"
+#include "audio_host/pulse/packet_queue.h"
+#include "audio_host/pulse/process_tree.h"
+#include "audio_host/pulse/stream_queue.h"
+
+namespace quorle::pulse {
+
+// What the server knows about a playback stream (a sink input).
+struct SinkInputInfo {
+    std::uint32_t index = 0;
+    std::optional<std::uint32_t> process_id;  // parsed `application.process.id`
+};
+
+// Why a record stream on a sink input's monitor failed.
+enum class TapFailure {
+    SinkInputMissing,  // the sink input does not exist (ended before or while connecting)
+    SinkInputKilled,   // the sink input ended or moved to another sink
+    Refused,           // the server refused the stream for any other reason
+};
+
+// Commands to the server layer. Each is answered later by events of LoopbackCore; after
+// detach no further event arrives for that tap.
+class MonitorServer {
+  public:
+    virtual ~MonitorServer() = default;
+    // Starts a record stream on the sink input's monitor. 0, or the code of a failure that
+    // happened at once (then no event follows).
+    [[nodiscard]] virtual std::int32_t attach(std::uint32_t sink_input) = 0;
+    // Ends the record stream of the sink input (if any).
+    virtual void detach(std::uint32_t sink_input) = 0;
+    // Looks the sink input up: answered by on_sink_input or on_sink_input_missing. 0, or
+    // the code of a failure that happened at once (then no event follows).
+    [[nodiscard]] virtual std::int32_t query(std::uint32_t sink_input) = 0;
+};
+
+struct CoreConfig {
+    std::size_t queue_frames = 20 * kFramesPerPacket;  // per stream: 200 ms
+    std::size_t start_frames = 2 * kFramesPerPacket;   // one tick plus one server fragment
+    std::size_t max_catch_up = 32;                     // late ticks produced at once
+};
+
+class LoopbackCore {
+  public:
+    LoopbackCore(MonitorServer& server, const ProcessLookup& processes, LoopbackTarget target,
+                 PacketQueue& packets, CoreConfig config = {});
+
+    // --- events of the server layer ---
+    void on_sink_input(const SinkInputInfo& info);
+    void on_listing_done();
+    void on_sink_input_missing(std::uint32_t index);
+    void on_sink_input_removed(std::uint32_t index);
+    void on_tap_ready(std::uint32_t index);
+    void on_tap_failed(std::uint32_t index, TapFailure failure, std::int32_t code);
+    void on_tap_data(std::uint32_t index, const void* data, std::size_t bytes);
+    void on_tap_hole(std::uint32_t index, std::size_t bytes);
+    void on_connection_failed(std::int32_t code);
+
+    // --- opening ---
+    // Every sink input of the first listing has been decided and every tap has settled.
+    [[nodiscard]] bool setup_settled() const;
+    // The first failure while opening (a refused tap), 0 while none.
+    [[nodiscard]] std::int32_t setup_failure() const { return setup_failure_; }
+    // The opening is over: from now on failures go to the packet queue.
+    void finish_setup() { setup_done_ = true; }
+
+    // --- capturing (monotonic microseconds) ---
+    // Starts the tick; returns the time of the first tick.
+    std::uint64_t start(std::uint64_t now_us);
+    // Produces every tick that is due; returns the time of the next one.
+    std::uint64_t on_timer(std::uint64_t now_us);
+    void stop() { running_ = false; }
+
+    // For tests and diagnostics.
+    [[nodiscard]] std::size_t tap_count() const { return taps_.size(); }
+    [[nodiscard]] bool has_tap(std::uint32_t index) const { return taps_.contains(index); }
+
+  private:
+    enum class TapState { Connecting, Ready, Querying, Ending };
+    struct Tap {
+        TapState state;
+        StreamQueue queue;
+        int failures = 0;         // failures since the tap last delivered data
+        bool reattached = false;  // a discontinuity is due when it becomes ready
+    };
+
+    void attach_new(std::uint32_t index);
+    void reattach(std::uint32_t index, Tap& tap);
+    void end_tap(std::uint32_t index, Tap& tap);
+    void report_failure(std::int32_t code);
+    void produce_packet();
+
+    MonitorServer& server_;
+    const ProcessLookup& processes_;
+    LoopbackTarget target_;
+    PacketQueue& packets_;
+    CoreConfig config_;
+
+    std::map<std::uint32_t, Tap> taps_;  // by sink input index: the mixing order
+    std::vector<float> mix_;             // one packet
+    bool listing_done_ = false;
+    bool setup_done_ = false;
+    std::int32_t setup_failure_ = 0;
+    bool running_ = false;
+    bool discontinuity_ = false;  // the next packet carries the flag
+    std::uint64_t next_tick_us_ = 0;
+};
+
+}  // namespace quorle::pulse

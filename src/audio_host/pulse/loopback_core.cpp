@@ -93,8 +93,11 @@ void LoopbackCore::on_tap_failed(std::uint32_t index, TapFailure failure, std::i
         return;
     }
     tap.state = TapState::Querying;
-    if (server_.query(index) != 0)
+    if (server_.query(index) != 0) {
         end_tap(index, tap);
+        return;
+    }
+    resume_waiting();
 }
 
 void LoopbackCore::on_tap_data(std::uint32_t index, const void* data, std::size_t bytes) {
@@ -105,6 +108,13 @@ void LoopbackCore::on_tap_data(std::uint32_t index, const void* data, std::size_
     tap.failures = 0;
     if (tap.queue.push_bytes(data, bytes) > 0 && running_)
         discontinuity_ = true;
+    resume_waiting();
+}
+
+void LoopbackCore::resume_waiting() {
+    // Packets that waited for a tap go out as soon as it delivered or stopped playing.
+    if (running_ && pending_ > 0)
+        flush(0, false);
 }
 
 void LoopbackCore::on_tap_hole(std::uint32_t index, std::size_t bytes) {
@@ -115,6 +125,7 @@ void LoopbackCore::on_tap_hole(std::uint32_t index, std::size_t bytes) {
     it->second.queue.push_silence(bytes / kBytesPerFrame);
     if (running_)
         discontinuity_ = true;
+    resume_waiting();
 }
 
 void LoopbackCore::on_connection_failed(std::int32_t code) {
@@ -143,6 +154,7 @@ std::uint64_t LoopbackCore::start(std::uint64_t now_us) {
     packets_.clear();
     discontinuity_ = false;
     running_ = true;
+    pending_ = 0;
     next_tick_us_ = now_us + kTickMicros;
     return next_tick_us_;
 }
@@ -150,18 +162,40 @@ std::uint64_t LoopbackCore::start(std::uint64_t now_us) {
 std::uint64_t LoopbackCore::on_timer(std::uint64_t now_us) {
     if (!running_)
         return next_tick_us_;
-    std::size_t produced = 0;
-    while (next_tick_us_ <= now_us && produced < config_.max_catch_up) {
-        produce_packet();
+    while (next_tick_us_ <= now_us) {
+        if (pending_ == 0)
+            oldest_due_us_ = next_tick_us_;
+        ++pending_;
         next_tick_us_ += kTickMicros;
-        ++produced;
     }
-    if (next_tick_us_ <= now_us) {
-        // Too far behind to catch up: skip the missed ticks and say so.
-        next_tick_us_ = now_us + kTickMicros;
+    if (pending_ > config_.max_pending) {
+        // Too far behind to catch up: the oldest due packets are skipped, and that shows.
+        oldest_due_us_ += (pending_ - config_.max_pending) * kTickMicros;
+        pending_ = config_.max_pending;
         discontinuity_ = true;
     }
-    return next_tick_us_;
+    flush(now_us, true);
+    if (pending_ == 0)
+        return next_tick_us_;
+    return std::min(next_tick_us_, oldest_due_us_ + config_.grace_us);
+}
+
+void LoopbackCore::flush(std::uint64_t now_us, bool late) {
+    while (pending_ > 0) {
+        const bool overdue = late && now_us >= oldest_due_us_ + config_.grace_us;
+        if (!overdue && waiting_for_data())
+            return;
+        produce_packet();
+        --pending_;
+        oldest_due_us_ += kTickMicros;
+    }
+}
+
+bool LoopbackCore::waiting_for_data() const {
+    return std::any_of(taps_.begin(), taps_.end(), [](const auto& entry) {
+        return entry.second.state == TapState::Ready &&
+               entry.second.queue.waiting_for(kFramesPerPacket);
+    });
 }
 
 void LoopbackCore::attach_new(std::uint32_t index) {
@@ -188,10 +222,11 @@ void LoopbackCore::reattach(std::uint32_t index, Tap& tap) {
 void LoopbackCore::end_tap(std::uint32_t index, Tap& tap) {
     if (!running_ || tap.queue.queued_frames() == 0) {
         taps_.erase(index);
-        return;
+    } else {
+        tap.state = TapState::Ending;
+        tap.queue.finish();
     }
-    tap.state = TapState::Ending;
-    tap.queue.finish();
+    resume_waiting();
 }
 
 void LoopbackCore::report_failure(std::int32_t code) {

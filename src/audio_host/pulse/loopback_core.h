@@ -6,6 +6,12 @@
 // The server layer feeds events in (all on the server thread) and carries out the
 // commands of MonitorServer; the packets go to the PacketQueue for the capture thread.
 //
+// The tick schedule is fixed (one packet per 10 ms of the monotonic clock, never drifting),
+// but a due packet waits while a playing stream's data is late, up to a grace period: the
+// server's delivery jitters with the load of the machine, and a packet mixed a few
+// milliseconds later is better than silence cut into the middle of a stream. Late data
+// produces the waiting packets as soon as it arrives.
+//
 // Stream life:
 //   a matching sink input appears  -> attach (a record stream on its monitor) -> Connecting
 //   the tap is ready               -> Ready (a re-attached tap flags a discontinuity)
@@ -59,8 +65,9 @@ class MonitorServer {
 
 struct CoreConfig {
     std::size_t queue_frames = 20 * kFramesPerPacket;  // per stream: 200 ms
-    std::size_t start_frames = 2 * kFramesPerPacket;   // one tick plus one server fragment
-    std::size_t max_catch_up = 32;                     // late ticks produced at once
+    std::size_t start_frames = kFramesPerPacket;       // collected before a stream plays
+    std::uint64_t grace_us = 40000;                    // how long a packet waits for data
+    std::size_t max_pending = 32;                      // due packets kept; more are skipped
 };
 
 class LoopbackCore {
@@ -90,7 +97,8 @@ class LoopbackCore {
     // --- capturing (monotonic microseconds) ---
     // Starts the tick; returns the time of the first tick.
     std::uint64_t start(std::uint64_t now_us);
-    // Produces every tick that is due; returns the time of the next one.
+    // Produces the packets that are due (unless they wait for late data); returns when to
+    // call again: the next tick, or the end of the grace period of a waiting packet.
     std::uint64_t on_timer(std::uint64_t now_us);
     void stop() { running_ = false; }
 
@@ -109,8 +117,13 @@ class LoopbackCore {
 
     void attach_new(std::uint32_t index);
     void reattach(std::uint32_t index, Tap& tap);
+    // The tap stops delivering; what it holds is played out. `tap` is gone afterwards.
     void end_tap(std::uint32_t index, Tap& tap);
+    void resume_waiting();
     void report_failure(std::int32_t code);
+    // Produces due packets; `late` forces those whose grace period has passed at `now_us`.
+    void flush(std::uint64_t now_us, bool late);
+    [[nodiscard]] bool waiting_for_data() const;
     void produce_packet();
 
     MonitorServer& server_;
@@ -125,8 +138,10 @@ class LoopbackCore {
     bool setup_done_ = false;
     std::int32_t setup_failure_ = 0;
     bool running_ = false;
-    bool discontinuity_ = false;  // the next packet carries the flag
-    std::uint64_t next_tick_us_ = 0;
+    bool discontinuity_ = false;       // the next packet carries the flag
+    std::uint64_t next_tick_us_ = 0;   // the next tick of the schedule
+    std::size_t pending_ = 0;          // due packets not produced yet
+    std::uint64_t oldest_due_us_ = 0;  // when the oldest of them was due
 };
 
 }  // namespace quorle::pulse

@@ -2,10 +2,10 @@
 // The bounded queue of one captured stream: interleaved stereo float frames as the server
 // delivers them, taken out one mixing tick at a time.
 //
-// Delivery and the mixing tick run on unrelated phases, so a stream first collects
-// `start_frames` (one tick plus one server fragment) before it contributes; from then on it
-// gives one tick's worth per tick. A stream that runs dry contributes what it has, then
-// silence, and collects again. A partly collected stream whose delivery paused for two
+// A stream first collects `start_frames` before it contributes; from then on it gives one
+// tick's worth per tick (the mixer waits a little for a playing stream whose data is late,
+// see waiting_for). A stream that runs dry contributes what it has, then silence, and
+// collects again. A partly collected stream whose delivery paused for two
 // ticks, or that has ended, plays out what it holds, so its tail is never stuck.
 // When the queue is full the oldest frames make room for the new ones.
 #include <cstddef>
@@ -28,6 +28,11 @@ class StreamQueue {
     // Adds this tick's contribution into `out` (frames × 2 floats). Returns the frames that
     // carried captured data (0 while collecting or dry).
     std::size_t mix_into(float* out, std::size_t frames);
+
+    // True while the stream plays but holds fewer than `frames` frames: its data is late.
+    [[nodiscard]] bool waiting_for(std::size_t frames) const {
+        return playing_ && !finished_ && size_ < frames;
+    }
 
     // No more data will come: whatever is queued is played out.
     void finish() { finished_ = true; }

@@ -67,7 +67,7 @@ class CoreTest : public ::testing::Test {
         CoreConfig config;
         config.queue_frames = 4 * kFramesPerPacket;
         config.start_frames = kFramesPerPacket;  // contribute as soon as one tick is there
-        config.max_catch_up = 4;
+        config.max_pending = 8;
         return config;
     }
 
@@ -191,8 +191,41 @@ TEST_F(CoreTest, MixesTheTapsByAdditionOnEveryTick) {
     deliver(1, 0.25f);
     deliver(2, 0.5f);
     EXPECT_EQ(run(), (std::vector<Packet>{{0.75f, 0}}));
+    deliver(1, 0.125f);
     deliver(2, 0.5f);
-    EXPECT_EQ(run(), (std::vector<Packet>{{0.5f, 0}}));  // tap 1 ran dry: silence from it
+    EXPECT_EQ(run(), (std::vector<Packet>{{0.625f, 0}}));
+}
+
+TEST_F(CoreTest, APacketWaitsForLateDataUpToTheGracePeriod) {
+    open({{1, 60}, {2, 61}});
+    deliver(1, 0.25f);
+    EXPECT_EQ(run(), (std::vector<Packet>{{0.25f, 0}}));  // tap 2 not playing yet
+    deliver(2, 0.5f);
+    EXPECT_EQ(run(), (std::vector<Packet>{}));  // tap 1 plays and is late
+    deliver(1, 0.125f);                         // its data produces the packet at once
+    EXPECT_EQ(drain(), (std::vector<Packet>{{0.625f, 0}}));
+
+    // Tap 1 stays silent: the due packets wait until the grace period of the oldest ends,
+    // which goes out with what tap 2 had.
+    deliver(2, 0.5f);
+    EXPECT_EQ(run(3), (std::vector<Packet>{}));  // due at +30, +40 and +50 ms
+    EXPECT_EQ(run(1), (std::vector<Packet>{}));
+    EXPECT_EQ(core_.on_timer(now_), kStart + 30000 + 40000);  // the oldest one's grace ends
+    now_ = kStart + 70000;
+    EXPECT_EQ(run(0), (std::vector<Packet>{{0.5f, 0}}));
+    // Tap 2 played its last frames and is late now too: one more grace period, then all
+    // due packets (up to +80 ms) go out.
+    now_ = kStart + 80000;
+    EXPECT_EQ(run(0), std::vector<Packet>(5, Packet{0, kFlagSilent}));
+}
+
+TEST_F(CoreTest, ATapThatStopsPlayingReleasesTheWaitingPackets) {
+    open({{1, 60}});
+    deliver(1, 0.25f);
+    EXPECT_EQ(run(), (std::vector<Packet>{{0.25f, 0}}));
+    EXPECT_EQ(run(2), (std::vector<Packet>{}));
+    core_.on_sink_input_removed(1);
+    EXPECT_EQ(drain(), (std::vector<Packet>{{0, kFlagSilent}, {0, kFlagSilent}}));
 }
 
 TEST_F(CoreTest, PacketsKeepComingAndAreSilentWhileNothingPlays) {
@@ -205,15 +238,14 @@ TEST_F(CoreTest, PacketsKeepComingAndAreSilentWhileNothingPlays) {
     EXPECT_EQ(run(), (std::vector<Packet>{{0, 0}}));
 }
 
-TEST_F(CoreTest, LateTicksAreCaughtUpAndTooLateOnesSkippedWithADiscontinuity) {
+TEST_F(CoreTest, LateTicksAreCaughtUpAndTooManySkippedWithADiscontinuity) {
     open({});
     EXPECT_EQ(run(3).size(), 3u);  // catch-up within the limit: every tick is produced
     EXPECT_EQ(run(0).size(), 0u);  // the same time again produces nothing
-    const std::vector<Packet> late = run(10);
-    EXPECT_EQ(late.size(), 4u);  // the catch-up limit
-    const std::vector<Packet> next = run(1);
-    ASSERT_EQ(next.size(), 1u);
-    EXPECT_EQ(next[0].flags, kFlagSilent | kFlagDataDiscontinuity);
+    const std::vector<Packet> late = run(20);
+    ASSERT_EQ(late.size(), 8u);  // the limit of due packets; the older ones are skipped
+    EXPECT_EQ(late[0].flags, kFlagSilent | kFlagDataDiscontinuity);
+    EXPECT_EQ(late[1].flags, kFlagSilent);
 }
 
 TEST_F(CoreTest, DataBeforeTheStartIsNotPartOfTheCapture) {

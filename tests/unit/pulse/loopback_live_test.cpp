@@ -167,13 +167,17 @@ std::size_t nonzero_frames(const Captured& captured) {
     return count;
 }
 
-// Goertzel power of `frequency` in the left channel, per sample.
+// Goertzel power of `frequency` in the left channel, per sample, over the frames that carry
+// sound (the silence before a stream starts or while it is re-attached does not count).
 double tone_power(const std::vector<float>& stereo, double frequency) {
     const double coefficient = 2.0 * std::cos(2.0 * std::numbers::pi * frequency / 48000.0);
     double s1 = 0.0;
     double s2 = 0.0;
     std::size_t n = 0;
-    for (std::size_t i = 0; i < stereo.size(); i += 2, ++n) {
+    for (std::size_t i = 0; i + 1 < stereo.size(); i += 2) {
+        if (stereo[i] == 0.0f && stereo[i + 1] == 0.0f)
+            continue;
+        ++n;
         const double s0 = stereo[i] + coefficient * s1 - s2;
         s2 = s1;
         s1 = s0;

@@ -6,7 +6,7 @@
 namespace quorle {
 
 class MonotonicClock {
-public:
+  public:
     using time_point = std::chrono::steady_clock::time_point;
     virtual ~MonotonicClock() = default;
     [[nodiscard]] virtual time_point now() const = 0;

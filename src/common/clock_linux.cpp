@@ -7,7 +7,7 @@ namespace quorle {
 namespace {
 
 class SteadyClock final : public MonotonicClock {
-public:
+  public:
     time_point now() const override { return std::chrono::steady_clock::now(); }
     void sleep_for(std::chrono::nanoseconds duration) override {
         if (duration.count() <= 0) return;
@@ -15,7 +15,8 @@ public:
         request.tv_sec = static_cast<time_t>(duration.count() / 1000000000);
         request.tv_nsec = static_cast<long>(duration.count() % 1000000000);
         timespec remaining{};
-        while (nanosleep(&request, &remaining) != 0 && errno == EINTR) request = remaining;
+        while (nanosleep(&request, &remaining) != 0 && errno == EINTR)
+            request = remaining;
     }
 };
 

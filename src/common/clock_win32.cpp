@@ -12,7 +12,7 @@ namespace {
 // A waitable timer per thread: high resolution where the system offers it (Windows 10 1803
 // and later), otherwise an ordinary one.
 class ThreadTimer {
-public:
+  public:
     ThreadTimer() {
         handle_ = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
                                          TIMER_ALL_ACCESS);
@@ -37,12 +37,12 @@ public:
         Sleep(static_cast<DWORD>((duration.count() + 999999) / 1000000));
     }
 
-private:
+  private:
     HANDLE handle_ = nullptr;
 };
 
 class SteadyClock final : public MonotonicClock {
-public:
+  public:
     time_point now() const override { return std::chrono::steady_clock::now(); }
     void sleep_for(std::chrono::nanoseconds duration) override {
         if (duration.count() <= 0) return;

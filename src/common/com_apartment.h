@@ -7,7 +7,7 @@
 namespace quorle {
 
 class ComApartment {
-public:
+  public:
     // Joins the multithreaded apartment on the calling thread.
     [[nodiscard]] static ComApartment join_multithreaded();
 
@@ -21,7 +21,7 @@ public:
     [[nodiscard]] std::int32_t result() const { return result_; }
     [[nodiscard]] bool joined() const { return result_ >= 0; }
 
-private:
+  private:
     explicit ComApartment(std::int32_t result) : result_(result), owns_(result >= 0) {}
     std::int32_t result_;
     bool owns_;  // CoUninitialize is owed (the join succeeded)

@@ -2,7 +2,9 @@
 
 namespace quorle {
 
-ComApartment ComApartment::join_multithreaded() { return ComApartment(0); }
+ComApartment ComApartment::join_multithreaded() {
+    return ComApartment(0);
+}
 
 ComApartment::ComApartment(ComApartment&& other) noexcept
     : result_(other.result_), owns_(other.owns_) {

@@ -8,7 +8,7 @@ namespace quorle {
 namespace {
 
 class SystemThreadLauncher final : public ThreadLauncher {
-public:
+  public:
     std::expected<std::thread, ThreadStartError> launch(const std::string& name,
                                                         std::function<void()> body) override {
         try {

@@ -18,7 +18,7 @@ struct ThreadStartError {
 // Starts threads. The real launcher creates operating-system threads; tests substitute one
 // that fails with a chosen error number.
 class ThreadLauncher {
-public:
+  public:
     virtual ~ThreadLauncher() = default;
     [[nodiscard]] virtual std::expected<std::thread, ThreadStartError> launch(
         const std::string& name, std::function<void()> body) = 0;

@@ -4,7 +4,9 @@
 
 namespace quorle {
 
-std::string effective_thread_name(const std::string& name) { return name.substr(0, 15); }
+std::string effective_thread_name(const std::string& name) {
+    return name.substr(0, 15);
+}
 
 void set_current_thread_name(const std::string& name) {
     // The kernel refuses names longer than 15 bytes (ERANGE): keep what fits.

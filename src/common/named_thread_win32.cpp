@@ -5,7 +5,9 @@
 
 namespace quorle {
 
-std::string effective_thread_name(const std::string& name) { return name; }
+std::string effective_thread_name(const std::string& name) {
+    return name;
+}
 
 void set_current_thread_name(const std::string& name) {
     // SetThreadDescription exists from Windows 10 1607 on; look it up so that older

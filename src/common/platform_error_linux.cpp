@@ -10,7 +10,9 @@ namespace {
 [[maybe_unused]] const char* pick(int result, const char* buffer) {
     return result == 0 ? buffer : "";
 }
-[[maybe_unused]] const char* pick(const char* result, const char*) { return result; }
+[[maybe_unused]] const char* pick(const char* result, const char*) {
+    return result;
+}
 
 std::string errno_text(int code) {
     char buffer[256] = {};

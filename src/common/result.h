@@ -21,11 +21,11 @@ using Status = Result<void>;
 }  // namespace quorle
 
 // Returns the failure of `expr` (a Result) from the enclosing function.
-#define QUORLE_RETURN_IF_ERROR(expr)                                   \
-    do {                                                               \
-        if (auto quorle_status_ = (expr); !quorle_status_) {           \
-            return ::quorle::fail(std::move(quorle_status_).error());  \
-        }                                                              \
+#define QUORLE_RETURN_IF_ERROR(expr)                                  \
+    do {                                                              \
+        if (auto quorle_status_ = (expr); !quorle_status_) {          \
+            return ::quorle::fail(std::move(quorle_status_).error()); \
+        }                                                             \
     } while (false)
 
 #define QUORLE_CONCAT_INNER_(a, b) a##b
@@ -34,9 +34,9 @@ using Status = Result<void>;
 // Declares `lhs` from the value of `expr`, or returns its failure.
 #define QUORLE_ASSIGN_OR_RETURN(lhs, expr) \
     QUORLE_ASSIGN_OR_RETURN_IMPL_(QUORLE_CONCAT_(quorle_result_, __LINE__), lhs, expr)
-#define QUORLE_ASSIGN_OR_RETURN_IMPL_(tmp, lhs, expr)       \
-    auto tmp = (expr);                                      \
-    if (!tmp) {                                             \
-        return ::quorle::fail(std::move(tmp).error());      \
-    }                                                       \
+#define QUORLE_ASSIGN_OR_RETURN_IMPL_(tmp, lhs, expr)  \
+    auto tmp = (expr);                                 \
+    if (!tmp) {                                        \
+        return ::quorle::fail(std::move(tmp).error()); \
+    }                                                  \
     lhs = std::move(tmp).value()

@@ -20,7 +20,7 @@ struct WriteOutcome {
 
 // One platform write primitive (a file descriptor, a Windows handle, or a test double).
 class RawWriter {
-public:
+  public:
     virtual ~RawWriter() = default;
     virtual WriteOutcome write_some(const char* data, std::size_t size) = 0;
 };
@@ -34,7 +34,7 @@ public:
 
 // A stream that other code writes whole pieces to.
 class OutputStream {
-public:
+  public:
     virtual ~OutputStream() = default;
     // Writes all of `bytes` as one piece: no other write of the stream interleaves with it.
     [[nodiscard]] virtual Status write(std::string_view bytes) = 0;
@@ -42,11 +42,11 @@ public:
 
 // An OutputStream over a RawWriter that holds `lock` for each whole write.
 class LockedStream final : public OutputStream {
-public:
+  public:
     LockedStream(RawWriter& writer, std::mutex& lock) : writer_(writer), lock_(lock) {}
     [[nodiscard]] Status write(std::string_view bytes) override;
 
-private:
+  private:
     RawWriter& writer_;
     std::mutex& lock_;
 };

@@ -8,7 +8,7 @@ namespace quorle {
 namespace {
 
 class FdWriter final : public RawWriter {
-public:
+  public:
     explicit FdWriter(int fd) : fd_(fd) {}
     WriteOutcome write_some(const char* data, std::size_t size) override {
         const ssize_t n = ::write(fd_, data, size);
@@ -19,13 +19,15 @@ public:
         return {static_cast<std::size_t>(n), 0, false};
     }
 
-private:
+  private:
     int fd_;
 };
 
 }  // namespace
 
-std::uint32_t no_progress_error_code() { return EIO; }
+std::uint32_t no_progress_error_code() {
+    return EIO;
+}
 
 OutputStream& standard_output() {
     static FdWriter writer(STDOUT_FILENO);

@@ -11,7 +11,7 @@ namespace quorle {
 namespace {
 
 class HandleWriter final : public RawWriter {
-public:
+  public:
     HandleWriter(DWORD which, bool missing_is_success)
         : which_(which), missing_is_success_(missing_is_success) {}
 
@@ -29,14 +29,16 @@ public:
         return {written, 0, false};
     }
 
-private:
+  private:
     DWORD which_;
     bool missing_is_success_;
 };
 
 }  // namespace
 
-std::uint32_t no_progress_error_code() { return hresult_from_win32(ERROR_WRITE_FAULT); }
+std::uint32_t no_progress_error_code() {
+    return hresult_from_win32(ERROR_WRITE_FAULT);
+}
 
 OutputStream& standard_output() {
     static HandleWriter writer(STD_OUTPUT_HANDLE, false);

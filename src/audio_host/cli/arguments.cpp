@@ -82,8 +82,8 @@ Result<RunRequest> parse_arguments(const std::vector<std::string>& arguments) {
         if (!values[kStart]) return fail(std::string(kStartMissing));
         const auto start = parse_u64(*values[kStart]);
         if (!start || *start == 0) return fail(std::string(kStartMissing));
-        return RunRequest{CaptureRequest{ProcessTarget{*pid}, *excluded,
-                                         std::string(*values[kExe]), *start}};
+        return RunRequest{
+            CaptureRequest{ProcessTarget{*pid}, *excluded, std::string(*values[kExe]), *start}};
     }
 
     return fail(std::string(kTargetInvalid));

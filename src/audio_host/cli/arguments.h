@@ -29,8 +29,8 @@ struct CaptureRequest {
     CaptureTarget target;
     std::uint32_t excluded_pid = 0;  // the translator, the host's parent; never 0
     // Present only with a ProcessTarget: the identity the translator saw in the list.
-    std::optional<std::string> expected_exe;        // never empty
-    std::optional<std::uint64_t> expected_start;    // 100-ns ticks since 1601; never 0
+    std::optional<std::string> expected_exe;      // never empty
+    std::optional<std::uint64_t> expected_start;  // 100-ns ticks since 1601; never 0
     friend bool operator==(const CaptureRequest&, const CaptureRequest&) = default;
 };
 

@@ -4,8 +4,7 @@
 
 namespace quorle::host {
 
-int run_host(const std::vector<std::string>& arguments, const HostModes& modes,
-             OutputStream& err) {
+int run_host(const std::vector<std::string>& arguments, const HostModes& modes, OutputStream& err) {
     const Result<RunRequest> request = parse_arguments(arguments);
     Status outcome;
     if (!request) {

@@ -17,7 +17,9 @@ std::string error_line(std::string_view message) {
     return line;
 }
 
-Status write_header_line(OutputStream& err) { return err.write(header_line()); }
+Status write_header_line(OutputStream& err) {
+    return err.write(header_line());
+}
 
 Status write_error_line(OutputStream& err, std::string_view message) {
     return err.write(error_line(message));

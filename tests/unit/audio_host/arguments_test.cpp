@@ -10,7 +10,8 @@ namespace {
 std::vector<std::string> words(const std::string& line) {
     std::vector<std::string> out;
     std::istringstream in(line);
-    for (std::string w; in >> w;) out.push_back(w);
+    for (std::string w; in >> w;)
+        out.push_back(w);
     return out;
 }
 
@@ -104,7 +105,8 @@ TEST(ParseArguments, EveryRuleAndMessage) {
     };
     for (const Row& row : rows) {
         std::string shown;
-        for (const auto& a : row.args) shown += "[" + a + "] ";
+        for (const auto& a : row.args)
+            shown += "[" + a + "] ";
         EXPECT_EQ(parse_arguments(row.args), row.expected) << shown;
     }
 }

@@ -8,7 +8,7 @@ namespace quorle::host {
 namespace {
 
 class StringStream final : public OutputStream {
-public:
+  public:
     std::string text;
     bool broken = false;
     Status write(std::string_view bytes) override {
@@ -74,8 +74,13 @@ TEST(HostEntry, DispatchesAndMapsOutcomes) {
     const std::vector<std::string> capture = {"--target", "system", "--exclude-pids", "7"};
     const Row rows[] = {
         {{"--list"}, Status{}, Status{}, 0, "", 1, 0},
-        {{"--list"}, fail("enumerate application windows: x"), Status{}, 1,
-         error_line("enumerate application windows: x"), 1, 0},
+        {{"--list"},
+         fail("enumerate application windows: x"),
+         Status{},
+         1,
+         error_line("enumerate application windows: x"),
+         1,
+         0},
         {capture, Status{}, Status{}, 0, "", 0, 1},
         {capture, Status{}, fail("selected process exited"), 1,
          error_line("selected process exited"), 0, 1},

@@ -13,7 +13,7 @@ namespace {
 // A platform writer that answers each call from a script: accept up to N bytes, report an
 // interruption, or fail with a code. An exhausted script accepts everything.
 class ScriptedWriter final : public RawWriter {
-public:
+  public:
     std::deque<WriteOutcome> script;
     std::string written;
     int calls = 0;

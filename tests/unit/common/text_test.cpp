@@ -15,11 +15,13 @@ TEST(Utf16ToUtf8, ConvertsAndReplacesUnpairedSurrogates) {
         {u"", ""},
         {u"C:\\Apps\\player.exe", "C:\\Apps\\player.exe"},
         {u"\u00e9\u4e2d", "\xc3\xa9\xe4\xb8\xad"},
-        {u"\U0001F600", "\xf0\x9f\x98\x80"},                          // a valid pair
-        {std::u16string(1, char16_t{0xD800}), "\xef\xbf\xbd"},        // lone high
-        {std::u16string(1, char16_t{0xDC00}), "\xef\xbf\xbd"},        // lone low
+        {u"\U0001F600", "\xf0\x9f\x98\x80"},                    // a valid pair
+        {std::u16string(1, char16_t{0xD800}), "\xef\xbf\xbd"},  // lone high
+        {std::u16string(1, char16_t{0xDC00}), "\xef\xbf\xbd"},  // lone low
         {std::u16string{char16_t{0xDC00}, char16_t{0xD800}}, "\xef\xbf\xbd\xef\xbf\xbd"},
-        {std::u16string{u'a', char16_t{0xD83D}, u'b'}, "a\xef\xbf\xbd" "b"},
+        {std::u16string{u'a', char16_t{0xD83D}, u'b'},
+         "a\xef\xbf\xbd"
+         "b"},
         {std::u16string{char16_t{0xD83D}, char16_t{0xD83D}, char16_t{0xDE00}},
          "\xef\xbf\xbd\xf0\x9f\x98\x80"},
         {std::u16string(1, char16_t{0}), std::string(1, '\0')},
@@ -51,11 +53,13 @@ TEST(BytesToUtf8, ReplacesEachMaximalInvalidSubsequence) {
         // Unicode's own example (table 3-8): 61 F1 80 80 E1 80 C2 62 80 63 80 BF 64.
         {"\x61\xF1\x80\x80\xE1\x80\xC2\x62\x80\x63\x80\xBF\x64",
          "a" + r + r + r + "b" + r + "c" + r + r + "d"},
-        {"\xc0\xaf", r + r},                 // overlong: each byte on its own
-        {"\xed\xa0\x80", r + r + r},         // encoded surrogate
-        {"\xf4\x90\x80\x80", r + r + r + r}, // beyond U+10FFFF
-        {"\xe2\x82", r},                     // truncated at the end: one replacement
-        {"\xe2\x82" "a", r + "a"},
+        {"\xc0\xaf", r + r},                  // overlong: each byte on its own
+        {"\xed\xa0\x80", r + r + r},          // encoded surrogate
+        {"\xf4\x90\x80\x80", r + r + r + r},  // beyond U+10FFFF
+        {"\xe2\x82", r},                      // truncated at the end: one replacement
+        {"\xe2\x82"
+         "a",
+         r + "a"},
         {"\xff\xfe", r + r},
     };
     for (const auto& c : cases) {

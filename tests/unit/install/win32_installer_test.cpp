@@ -1,0 +1,184 @@
+// The Windows device installer against the system's own SetupAPI: a root device of a
+// made-up class is created for the cable's hardware identifier from a small INF without a
+// driver binary, found again by a second run, and removed at the end.
+#include <windows.h>
+
+#include <cfgmgr32.h>
+#include <setupapi.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "driver_setup/install/cable_install.h"
+#include "driver_setup/install/hardware_id_match.h"
+#include "driver_setup/install/win32/unique_device_info_set.h"
+
+namespace quorle::setup {
+namespace {
+
+namespace fs = std::filesystem;
+using win32::UniqueDeviceInfoSet;
+
+// {6F1E3A52-8C0B-4B7D-9E21-5A3C7D40B9E1}: a class that no real device uses.
+constexpr GUID kTestClass = {
+    0x6F1E3A52, 0x8C0B, 0x4B7D, {0x9E, 0x21, 0x5A, 0x3C, 0x7D, 0x40, 0xB9, 0xE1}};
+
+constexpr const char* kInf =
+    "[Version]\r\n"
+    "Signature=\"$Windows NT$\"\r\n"
+    "Class=QuorleTestCable\r\n"
+    "ClassGuid={6F1E3A52-8C0B-4B7D-9E21-5A3C7D40B9E1}\r\n"
+    "Provider=%Mfg%\r\n"
+    "DriverVer=01/01/2024,1.0.0.0\r\n"
+    "\r\n"
+    "[Manufacturer]\r\n"
+    "%Mfg%=Models,NTamd64,NTarm64\r\n"
+    "\r\n"
+    "[Models.NTamd64]\r\n"
+    "%Device%=CableInstall,VBAudioVACWDM\r\n"
+    "\r\n"
+    "[Models.NTarm64]\r\n"
+    "%Device%=CableInstall,VBAudioVACWDM\r\n"
+    "\r\n"
+    "[CableInstall]\r\n"
+    "\r\n"
+    "[CableInstall.Services]\r\n"
+    "AddService=,2\r\n"
+    "\r\n"
+    "[Strings]\r\n"
+    "Mfg=\"Quorle tests\"\r\n"
+    "Device=\"Quorle test cable\"\r\n";
+
+// A private folder under the temporary directory, removed with everything in it.
+class TempFolder {
+  public:
+    explicit TempFolder(const std::string& name)
+        : path_(fs::temp_directory_path() / (name + "-" + std::to_string(GetCurrentProcessId()))) {
+        fs::remove_all(path_);
+        fs::create_directories(path_);
+    }
+    ~TempFolder() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    [[nodiscard]] const fs::path& path() const { return path_; }
+
+  private:
+    fs::path path_;
+};
+
+// Present devices of the test class whose hardware ids name the cable, with the text of
+// their driver property (empty when there is none).
+struct TestDevice {
+    SP_DEVINFO_DATA element;
+    std::wstring driver;
+};
+
+std::wstring string_property(HDEVINFO set, SP_DEVINFO_DATA& element, DWORD property) {
+    std::vector<wchar_t> buffer(1024, L'\0');
+    if (!SetupDiGetDeviceRegistryPropertyW(
+            set, &element, property, nullptr, reinterpret_cast<PBYTE>(buffer.data()),
+            static_cast<DWORD>(buffer.size() * sizeof(wchar_t)), nullptr)) {
+        return {};
+    }
+    return buffer.data();
+}
+
+std::vector<TestDevice> cable_devices(HDEVINFO set) {
+    std::vector<TestDevice> found;
+    for (DWORD index = 0;; ++index) {
+        SP_DEVINFO_DATA element{};
+        element.cbSize = sizeof element;
+        if (!SetupDiEnumDeviceInfo(set, index, &element)) break;
+        std::u16string ids(kHardwareIdUnits, u'\0');
+        if (!SetupDiGetDeviceRegistryPropertyW(
+                set, &element, SPDRP_HARDWAREID, nullptr, reinterpret_cast<PBYTE>(ids.data()),
+                static_cast<DWORD>(ids.size() * sizeof(char16_t)), nullptr)) {
+            continue;
+        }
+        if (!lists_cable_hardware_id(ids)) continue;
+        found.push_back({element, string_property(set, element, SPDRP_DRIVER)});
+    }
+    return found;
+}
+
+UniqueDeviceInfoSet present_test_class() {
+    return UniqueDeviceInfoSet(SetupDiGetClassDevsW(&kTestClass, nullptr, nullptr, DIGCF_PRESENT));
+}
+
+std::size_t remove_cable_devices() {
+    const UniqueDeviceInfoSet set = present_test_class();
+    if (!set) return 0;
+    std::size_t removed = 0;
+    for (TestDevice& device : cable_devices(set.get())) {
+        if (SetupDiCallClassInstaller(DIF_REMOVE, set.get(), &device.element)) ++removed;
+    }
+    return removed;
+}
+
+std::size_t count_cable_devices() {
+    const UniqueDeviceInfoSet set = present_test_class();
+    return set ? cable_devices(set.get()).size() : 0;
+}
+
+// Whether the platform reports the one cable device as started and without a problem.
+bool started_without_problem() {
+    const UniqueDeviceInfoSet set = present_test_class();
+    if (!set) return false;
+    const std::vector<TestDevice> devices = cable_devices(set.get());
+    if (devices.size() != 1) return false;
+    ULONG status = 0;
+    ULONG problem = 0;
+    return CM_Get_DevNode_Status(&status, &problem, devices[0].element.DevInst, 0) == CR_SUCCESS &&
+           problem == 0 && (status & DN_STARTED) != 0;
+}
+
+TEST(Win32DeviceInstaller, MissingInfIsReportedWithItsWindowsError) {
+    const TempFolder empty("quorle-install-missing");
+    EXPECT_EQ(install_cable_driver(system_device_installer(), empty.path()),
+              SetupResult(SetupFailure{"read signed INF: Windows error 2"}));
+}
+
+TEST(Win32DeviceInstaller, CreatesTheCableOnceAndJudgesItAfterwards) {
+    const TempFolder folder("quorle-install-inf");
+    {
+        std::ofstream inf(folder.path() / std::string(kCableInfName), std::ios::binary);
+        inf << kInf;
+        ASSERT_TRUE(inf.good());
+    }
+    remove_cable_devices();  // what an interrupted earlier run may have left
+    ASSERT_EQ(count_cable_devices(), 0u);
+
+    // First run: nothing of the class exists, so the device is created, registered and the
+    // INF installed on it.
+    EXPECT_EQ(install_cable_driver(system_device_installer(), folder.path()),
+              SetupResult(SetupSuccess{.restart_required = false}));
+    {
+        const UniqueDeviceInfoSet set = present_test_class();
+        ASSERT_TRUE(set);
+        const std::vector<TestDevice> devices = cable_devices(set.get());
+        ASSERT_EQ(devices.size(), 1u);
+        EXPECT_FALSE(devices[0].driver.empty()) << "the driver was not installed";
+    }
+
+    // Second run: the device is found and judged by its node status, and nothing new is
+    // created. Wine answers the status query without writing its outputs, so there the
+    // device counts as not started and the run ends with the "not healthy" message.
+    const SetupResult expected =
+        started_without_problem() ? SetupResult(SetupSuccess{.restart_required = false})
+                                  : SetupResult(SetupFailure{std::string(kCableNotHealthyMessage)});
+    EXPECT_EQ(install_cable_driver(system_device_installer(), folder.path()), expected);
+    EXPECT_EQ(count_cable_devices(), 1u);
+
+    EXPECT_EQ(remove_cable_devices(), 1u);
+    EXPECT_EQ(count_cable_devices(), 0u);
+}
+
+}  // namespace
+}  // namespace quorle::setup

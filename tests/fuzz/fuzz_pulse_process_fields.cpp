@@ -11,10 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto parent = quorle::pulse::parse_stat_parent(text);
     const auto pid = quorle::pulse::parse_process_id(text);
     // A process id is never 0, and it is made of digits only.
-    if (pid && *pid == 0)
-        __builtin_trap();
-    if (pid && text.find_first_not_of("0123456789") != std::string_view::npos)
-        __builtin_trap();
+    if (pid && *pid == 0) __builtin_trap();
+    if (pid && text.find_first_not_of("0123456789") != std::string_view::npos) __builtin_trap();
     (void)parent;
     return 0;
 }

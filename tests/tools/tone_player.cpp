@@ -75,8 +75,7 @@ std::optional<Options> parse(int argc, char** argv) {
             options.keep_awake = true;
             continue;
         }
-        if (i + 1 >= argc)
-            return std::nullopt;
+        if (i + 1 >= argc) return std::nullopt;
         const char* value = argv[++i];
         char* end = nullptr;
         errno = 0;
@@ -121,8 +120,7 @@ std::uint64_t monotonic_micros() {
 }
 
 void sleep_seconds(double seconds) {
-    if (seconds <= 0)
-        return;
+    if (seconds <= 0) return;
     timespec request{};
     request.tv_sec = static_cast<time_t>(seconds);
     request.tv_nsec = static_cast<long>((seconds - std::floor(seconds)) * 1e9);
@@ -135,8 +133,7 @@ std::optional<std::vector<float>> make_signal(const Options& options) {
     std::vector<float> samples;
     if (options.file) {
         std::FILE* in = std::fopen(options.file->c_str(), "rb");
-        if (in == nullptr)
-            return std::nullopt;
+        if (in == nullptr) return std::nullopt;
         float buffer[1024];
         std::size_t n = 0;
         while ((n = std::fread(buffer, sizeof(float), 1024, in)) > 0) {
@@ -262,22 +259,18 @@ int keep_awake(const Options& options) {
 
 int main(int argc, char** argv) {
     const std::optional<Options> options = parse(argc, argv);
-    if (!options)
-        return usage("usage: see the comment at the top of tone_player.cpp");
+    if (!options) return usage("usage: see the comment at the top of tone_player.cpp");
     std::printf("pid %d\n", static_cast<int>(getpid()));
     std::fflush(stdout);
-    if (options->keep_awake)
-        return keep_awake(*options);
-    if (!options->fork_child)
-        return play(*options);
+    if (options->keep_awake) return keep_awake(*options);
+    if (!options->fork_child) return play(*options);
 
     const pid_t child = fork();
     if (child < 0) {
         std::fprintf(stderr, "tone_player: fork: %s\n", std::strerror(errno));
         return 1;
     }
-    if (child == 0)
-        _exit(play(*options));
+    if (child == 0) _exit(play(*options));
     std::printf("child %d\n", static_cast<int>(child));
     std::fflush(stdout);
     int child_status = 0;

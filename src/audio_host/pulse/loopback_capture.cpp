@@ -7,15 +7,13 @@ namespace quorle::pulse {
 std::expected<std::unique_ptr<LoopbackCapture>, OpenFailure> LoopbackCapture::open(
     LoopbackTarget target, std::chrono::steady_clock::time_point deadline) {
     auto event = EventFd::create();
-    if (!event)
-        return std::unexpected(OpenFailure{OpenStage::Event, event.error()});
+    if (!event) return std::unexpected(OpenFailure{OpenStage::Event, event.error()});
     auto session = std::make_unique<PulseSession>(std::move(*event), target);
     // steady_clock and libpulse's clock both count CLOCK_MONOTONIC.
     const auto since_epoch = deadline.time_since_epoch();
     const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(since_epoch).count();
     auto opened = session->open(micros < 0 ? 0 : static_cast<std::uint64_t>(micros));
-    if (!opened)
-        return std::unexpected(opened.error());
+    if (!opened) return std::unexpected(opened.error());
     return std::unique_ptr<LoopbackCapture>(new LoopbackCapture(std::move(session)));
 }
 

@@ -22,14 +22,12 @@ void LoopbackCore::on_sink_input(const SinkInputInfo& info) {
     const bool wanted = captures_stream(processes_, target_, info.process_id);
     const auto it = taps_.find(info.index);
     if (it == taps_.end()) {
-        if (wanted)
-            attach_new(info.index);
+        if (wanted) attach_new(info.index);
         return;
     }
     // A known sink input is only reconsidered while its tap is being looked up again.
     Tap& tap = it->second;
-    if (tap.state != TapState::Querying)
-        return;
+    if (tap.state != TapState::Querying) return;
     if (wanted) {
         reattach(info.index, tap);
     } else {
@@ -43,40 +41,33 @@ void LoopbackCore::on_listing_done() {
 
 void LoopbackCore::on_sink_input_missing(std::uint32_t index) {
     const auto it = taps_.find(index);
-    if (it != taps_.end() && it->second.state == TapState::Querying)
-        end_tap(index, it->second);
+    if (it != taps_.end() && it->second.state == TapState::Querying) end_tap(index, it->second);
 }
 
 void LoopbackCore::on_sink_input_removed(std::uint32_t index) {
     const auto it = taps_.find(index);
-    if (it == taps_.end() || it->second.state == TapState::Ending)
-        return;
-    if (it->second.state != TapState::Querying)
-        server_.detach(index);
+    if (it == taps_.end() || it->second.state == TapState::Ending) return;
+    if (it->second.state != TapState::Querying) server_.detach(index);
     end_tap(index, it->second);
 }
 
 void LoopbackCore::on_tap_ready(std::uint32_t index) {
     const auto it = taps_.find(index);
-    if (it == taps_.end() || it->second.state != TapState::Connecting)
-        return;
+    if (it == taps_.end() || it->second.state != TapState::Connecting) return;
     Tap& tap = it->second;
     tap.state = TapState::Ready;
     if (tap.reattached) {
         tap.reattached = false;
         // The stream restarted: whatever came before does not continue seamlessly.
-        if (running_)
-            discontinuity_ = true;
+        if (running_) discontinuity_ = true;
     }
 }
 
 void LoopbackCore::on_tap_failed(std::uint32_t index, TapFailure failure, std::int32_t code) {
     const auto it = taps_.find(index);
-    if (it == taps_.end())
-        return;
+    if (it == taps_.end()) return;
     Tap& tap = it->second;
-    if (tap.state != TapState::Connecting && tap.state != TapState::Ready)
-        return;
+    if (tap.state != TapState::Connecting && tap.state != TapState::Ready) return;
     server_.detach(index);
     if (failure == TapFailure::SinkInputMissing) {
         end_tap(index, tap);
@@ -102,29 +93,24 @@ void LoopbackCore::on_tap_failed(std::uint32_t index, TapFailure failure, std::i
 
 void LoopbackCore::on_tap_data(std::uint32_t index, const void* data, std::size_t bytes) {
     const auto it = taps_.find(index);
-    if (it == taps_.end() || it->second.state == TapState::Ending)
-        return;
+    if (it == taps_.end() || it->second.state == TapState::Ending) return;
     Tap& tap = it->second;
     tap.failures = 0;
-    if (tap.queue.push_bytes(data, bytes) > 0 && running_)
-        discontinuity_ = true;
+    if (tap.queue.push_bytes(data, bytes) > 0 && running_) discontinuity_ = true;
     resume_waiting();
 }
 
 void LoopbackCore::resume_waiting() {
     // Packets that waited for a tap go out as soon as it delivered or stopped playing.
-    if (running_ && pending_ > 0)
-        flush(0, false);
+    if (running_ && pending_ > 0) flush(0, false);
 }
 
 void LoopbackCore::on_tap_hole(std::uint32_t index, std::size_t bytes) {
     const auto it = taps_.find(index);
-    if (it == taps_.end() || it->second.state == TapState::Ending)
-        return;
+    if (it == taps_.end() || it->second.state == TapState::Ending) return;
     // The missing span keeps its place in time as silence.
     it->second.queue.push_silence(bytes / kBytesPerFrame);
-    if (running_)
-        discontinuity_ = true;
+    if (running_) discontinuity_ = true;
     resume_waiting();
 }
 
@@ -133,8 +119,7 @@ void LoopbackCore::on_connection_failed(std::int32_t code) {
 }
 
 bool LoopbackCore::setup_settled() const {
-    if (!listing_done_)
-        return false;
+    if (!listing_done_) return false;
     return std::none_of(taps_.begin(), taps_.end(), [](const auto& entry) {
         return entry.second.state == TapState::Connecting ||
                entry.second.state == TapState::Querying;
@@ -160,11 +145,9 @@ std::uint64_t LoopbackCore::start(std::uint64_t now_us) {
 }
 
 std::uint64_t LoopbackCore::on_timer(std::uint64_t now_us) {
-    if (!running_)
-        return next_tick_us_;
+    if (!running_) return next_tick_us_;
     while (next_tick_us_ <= now_us) {
-        if (pending_ == 0)
-            oldest_due_us_ = next_tick_us_;
+        if (pending_ == 0) oldest_due_us_ = next_tick_us_;
         ++pending_;
         next_tick_us_ += kTickMicros;
     }
@@ -175,16 +158,14 @@ std::uint64_t LoopbackCore::on_timer(std::uint64_t now_us) {
         discontinuity_ = true;
     }
     flush(now_us, true);
-    if (pending_ == 0)
-        return next_tick_us_;
+    if (pending_ == 0) return next_tick_us_;
     return std::min(next_tick_us_, oldest_due_us_ + config_.grace_us);
 }
 
 void LoopbackCore::flush(std::uint64_t now_us, bool late) {
     while (pending_ > 0) {
         const bool overdue = late && now_us >= oldest_due_us_ + config_.grace_us;
-        if (!overdue && waiting_for_data())
-            return;
+        if (!overdue && waiting_for_data()) return;
         produce_packet();
         --pending_;
         oldest_due_us_ += kTickMicros;
@@ -231,8 +212,7 @@ void LoopbackCore::end_tap(std::uint32_t index, Tap& tap) {
 
 void LoopbackCore::report_failure(std::int32_t code) {
     if (!setup_done_) {
-        if (setup_failure_ == 0)
-            setup_failure_ = code;
+        if (setup_failure_ == 0) setup_failure_ = code;
         return;
     }
     packets_.fail(code);
@@ -243,8 +223,7 @@ void LoopbackCore::produce_packet() {
     bool contributed = false;
     for (auto it = taps_.begin(); it != taps_.end();) {
         StreamQueue& queue = it->second.queue;
-        if (queue.mix_into(mix_.data(), kFramesPerPacket) > 0)
-            contributed = true;
+        if (queue.mix_into(mix_.data(), kFramesPerPacket) > 0) contributed = true;
         if (it->second.state == TapState::Ending && queue.queued_frames() == 0) {
             it = taps_.erase(it);
         } else {
@@ -252,8 +231,7 @@ void LoopbackCore::produce_packet() {
         }
     }
     std::uint32_t flags = contributed ? 0u : kFlagSilent;
-    if (discontinuity_)
-        flags |= kFlagDataDiscontinuity;
+    if (discontinuity_) flags |= kFlagDataDiscontinuity;
     discontinuity_ = false;
     packets_.push(mix_.data(), flags);
 }

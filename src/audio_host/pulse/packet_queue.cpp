@@ -20,8 +20,7 @@ PacketQueue::PacketQueue(std::size_t capacity, std::function<void()> wake)
 bool PacketQueue::push(const float* samples, std::uint32_t flags) {
     {
         std::lock_guard guard(lock_);
-        if (failure_ != 0)
-            return false;
+        if (failure_ != 0) return false;
         if (count_ == capacity_) {
             dropped_ = true;
             return false;
@@ -33,20 +32,17 @@ bool PacketQueue::push(const float* samples, std::uint32_t flags) {
         dropped_ = false;
         ++count_;
     }
-    if (wake_)
-        wake_();
+    if (wake_) wake_();
     return true;
 }
 
 void PacketQueue::fail(std::int32_t code) {
     {
         std::lock_guard guard(lock_);
-        if (failure_ != 0 || code == 0)
-            return;
+        if (failure_ != 0 || code == 0) return;
         failure_ = code;
     }
-    if (wake_)
-        wake_();
+    if (wake_) wake_();
 }
 
 void PacketQueue::clear() {
@@ -60,10 +56,8 @@ void PacketQueue::clear() {
 std::int32_t PacketQueue::next_packet_size(std::uint32_t& frames) {
     std::lock_guard guard(lock_);
     frames = 0;
-    if (failure_ != 0)
-        return failure_;
-    if (count_ > 0)
-        frames = static_cast<std::uint32_t>(kFramesPerPacket);
+    if (failure_ != 0) return failure_;
+    if (count_ > 0) frames = static_cast<std::uint32_t>(kFramesPerPacket);
     return 0;
 }
 
@@ -73,12 +67,9 @@ std::int32_t PacketQueue::get_buffer(const float*& data, std::uint32_t& frames,
     data = nullptr;
     frames = 0;
     flags = 0;
-    if (failure_ != 0)
-        return failure_;
-    if (locked_)
-        return bad_state_code();
-    if (count_ == 0)
-        return 0;
+    if (failure_ != 0) return failure_;
+    if (locked_) return bad_state_code();
+    if (count_ == 0) return 0;
     locked_ = true;
     data = &samples_[head_ * kPacketFloats];
     frames = static_cast<std::uint32_t>(kFramesPerPacket);
@@ -92,14 +83,12 @@ std::int32_t PacketQueue::release_buffer(std::uint32_t frames) {
         locked_ = false;
         return failure_;
     }
-    if (!locked_)
-        return frames == 0 ? 0 : bad_state_code();
+    if (!locked_) return frames == 0 ? 0 : bad_state_code();
     if (frames == 0) {
         locked_ = false;
         return 0;
     }
-    if (frames != kFramesPerPacket)
-        return invalid_argument_code();
+    if (frames != kFramesPerPacket) return invalid_argument_code();
     locked_ = false;
     head_ = (head_ + 1) % capacity_;
     --count_;

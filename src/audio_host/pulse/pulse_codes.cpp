@@ -8,8 +8,7 @@
 namespace quorle::pulse {
 
 std::int32_t pulse_code(int pulse_error) {
-    if (pulse_error == 0)
-        return 0;
+    if (pulse_error == 0) return 0;
     const auto number = static_cast<std::uint32_t>(pulse_error) & 0xFFFFu;
     return static_cast<std::int32_t>(kPulseFacilityBits | number);
 }
@@ -20,8 +19,7 @@ bool is_pulse_code(std::int32_t code) {
 
 std::string capture_error_text(std::int32_t code) {
     const auto raw = static_cast<std::uint32_t>(code);
-    if (!is_pulse_code(code))
-        return platform_error_text(raw);
+    if (!is_pulse_code(code)) return platform_error_text(raw);
     const char* text = pa_strerror(static_cast<int>(raw & 0xFFFFu));
     return format_error_text(text == nullptr ? "" : text, raw);
 }

@@ -31,8 +31,7 @@ struct StreamRelease {
         pa_stream_set_state_callback(stream, nullptr, nullptr);
         pa_stream_set_read_callback(stream, nullptr, nullptr);
         const pa_stream_state_t state = pa_stream_get_state(stream);
-        if (state == PA_STREAM_CREATING || state == PA_STREAM_READY)
-            pa_stream_disconnect(stream);
+        if (state == PA_STREAM_CREATING || state == PA_STREAM_READY) pa_stream_disconnect(stream);
         pa_stream_unref(stream);
     }
 };
@@ -69,8 +68,7 @@ class TimeEventHandle {
     ~TimeEventHandle() { reset(); }
 
     void reset() {
-        if (event_ != nullptr)
-            api_->time_free(event_);
+        if (event_ != nullptr) api_->time_free(event_);
         event_ = nullptr;
     }
     [[nodiscard]] pa_time_event* get() const { return event_; }

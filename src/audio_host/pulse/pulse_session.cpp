@@ -15,8 +15,7 @@ SinkInputInfo sink_input_info(const pa_sink_input_info& info) {
     SinkInputInfo result;
     result.index = info.index;
     const char* pid = pa_proplist_gets(info.proplist, PA_PROP_APPLICATION_PROCESS_ID);
-    if (pid != nullptr)
-        result.process_id = parse_process_id(pid);
+    if (pid != nullptr) result.process_id = parse_process_id(pid);
     return result;
 }
 
@@ -41,8 +40,7 @@ PulseSession::PulseSession(EventFd event, LoopbackTarget target)
 
 PulseSession::~PulseSession() {
     // Nothing may run on the loop's thread while the objects it serves are released.
-    if (mainloop_ && thread_started_)
-        pa_threaded_mainloop_stop(mainloop_.get());
+    if (mainloop_ && thread_started_) pa_threaded_mainloop_stop(mainloop_.get());
 }
 
 std::int32_t PulseSession::context_code() const {
@@ -77,27 +75,22 @@ std::expected<void, OpenFailure> PulseSession::open(std::uint64_t deadline_us) {
         api, pa_context_rttime_new(context_.get(), deadline_us, &PulseSession::on_deadline, this));
 
     auto connected = wait_for([this] { return ready_; }, OpenStage::Connect);
-    if (!connected)
-        return connected;
+    if (!connected) return connected;
 
     // Subscribe first, so that no stream slips between the listing and the events.
     pa_context_set_subscribe_callback(context_.get(), &PulseSession::on_subscription, this);
     OperationHandle subscribing(pa_context_subscribe(
         context_.get(), PA_SUBSCRIPTION_MASK_SINK_INPUT, &PulseSession::on_subscribed, this));
-    if (!subscribing)
-        return std::unexpected(OpenFailure{OpenStage::Setup, context_code()});
+    if (!subscribing) return std::unexpected(OpenFailure{OpenStage::Setup, context_code()});
     OperationHandle listing(
         pa_context_get_sink_input_info_list(context_.get(), &PulseSession::on_listing, this));
-    if (!listing)
-        return std::unexpected(OpenFailure{OpenStage::Setup, context_code()});
+    if (!listing) return std::unexpected(OpenFailure{OpenStage::Setup, context_code()});
 
     auto settled = wait_for(
         [this] { return setup_code_ != 0 || core_.setup_failure() != 0 || core_.setup_settled(); },
         OpenStage::Setup);
-    if (!settled)
-        return settled;
-    if (setup_code_ != 0)
-        return std::unexpected(OpenFailure{OpenStage::Setup, setup_code_});
+    if (!settled) return settled;
+    if (setup_code_ != 0) return std::unexpected(OpenFailure{OpenStage::Setup, setup_code_});
     if (core_.setup_failure() != 0) {
         return std::unexpected(OpenFailure{OpenStage::Setup, core_.setup_failure()});
     }
@@ -109,10 +102,8 @@ std::expected<void, OpenFailure> PulseSession::open(std::uint64_t deadline_us) {
 template <class Done>
 std::expected<void, OpenFailure> PulseSession::wait_for(Done done, OpenStage stage) {
     while (!done()) {
-        if (context_failed_)
-            return std::unexpected(OpenFailure{stage, context_code()});
-        if (timed_out_)
-            return std::unexpected(OpenFailure{OpenStage::TimedOut, 0});
+        if (context_failed_) return std::unexpected(OpenFailure{stage, context_code()});
+        if (timed_out_) return std::unexpected(OpenFailure{OpenStage::TimedOut, 0});
         pa_threaded_mainloop_wait(mainloop_.get());
     }
     return {};
@@ -120,22 +111,19 @@ std::expected<void, OpenFailure> PulseSession::wait_for(Done done, OpenStage sta
 
 std::int32_t PulseSession::start() {
     MainloopLock lock(mainloop_.get());
-    if (running_)
-        return bad_state_code();
+    if (running_) return bad_state_code();
     pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainloop_.get());
     const std::uint64_t first = core_.start(pa_rtclock_now());
     tick_timer_ = TimeEventHandle(
         api, pa_context_rttime_new(context_.get(), first, &PulseSession::on_tick, this));
-    if (tick_timer_.get() == nullptr)
-        return pulse_code(PA_ERR_INTERNAL);
+    if (tick_timer_.get() == nullptr) return pulse_code(PA_ERR_INTERNAL);
     running_ = true;
     return 0;
 }
 
 std::int32_t PulseSession::stop() {
     MainloopLock lock(mainloop_.get());
-    if (!running_)
-        return 0;
+    if (!running_) return 0;
     core_.stop();
     tick_timer_.reset();
     running_ = false;
@@ -148,12 +136,10 @@ std::int32_t PulseSession::attach(std::uint32_t sink_input) {
     pa_channel_map map;
     pa_channel_map_init_stereo(&map);
     StreamHandle stream(pa_stream_new(context_.get(), kTapName, &spec, &map));
-    if (!stream)
-        return context_code();
+    if (!stream) return context_code();
     auto tap = std::make_unique<Tap>(Tap{this, sink_input, std::move(stream)});
     pa_stream* raw = tap->stream.get();
-    if (pa_stream_set_monitor_stream(raw, sink_input) < 0)
-        return context_code();
+    if (pa_stream_set_monitor_stream(raw, sink_input) < 0) return context_code();
     pa_stream_set_state_callback(raw, &PulseSession::on_tap_state, tap.get());
     pa_stream_set_read_callback(raw, &PulseSession::on_tap_read, tap.get());
     // An explicit fragment keeps the delivery at about one tick; the server's default is
@@ -166,8 +152,7 @@ std::int32_t PulseSession::attach(std::uint32_t sink_input) {
     attributes.fragsize = kFragmentBytes;
     const auto flags =
         static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
-    if (pa_stream_connect_record(raw, nullptr, &attributes, flags) < 0)
-        return context_code();
+    if (pa_stream_connect_record(raw, nullptr, &attributes, flags) < 0) return context_code();
     taps_[sink_input] = std::move(tap);
     return 0;
 }
@@ -209,8 +194,7 @@ void PulseSession::on_context_state(pa_context* context, void* userdata) {
 void PulseSession::on_subscription(pa_context*, pa_subscription_event_type_t type,
                                    std::uint32_t index, void* userdata) {
     auto* self = static_cast<PulseSession*>(userdata);
-    if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) != PA_SUBSCRIPTION_EVENT_SINK_INPUT)
-        return;
+    if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) != PA_SUBSCRIPTION_EVENT_SINK_INPUT) return;
     if ((type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_REMOVE) {
         self->core_.on_sink_input_removed(index);
     } else {
@@ -232,8 +216,7 @@ void PulseSession::on_listing(pa_context* context, const pa_sink_input_info* inf
                               void* userdata) {
     auto* self = static_cast<PulseSession*>(userdata);
     if (eol < 0) {
-        if (self->setup_code_ == 0)
-            self->setup_code_ = pulse_code(pa_context_errno(context));
+        if (self->setup_code_ == 0) self->setup_code_ = pulse_code(pa_context_errno(context));
     } else if (eol > 0) {
         self->core_.on_listing_done();
     } else if (info != nullptr) {
@@ -252,8 +235,7 @@ void PulseSession::on_query(pa_context*, const pa_sink_input_info* info, int eol
         // The end of the answer (eol > 0) or no such sink input (eol < 0).
         const bool found = eol > 0;
         self->queries_.erase(entry->serial);
-        if (!found)
-            self->core_.on_sink_input_missing(index);
+        if (!found) self->core_.on_sink_input_missing(index);
     }
     pa_threaded_mainloop_signal(self->mainloop_.get(), 0);
 }
@@ -284,8 +266,7 @@ void PulseSession::on_tap_read(pa_stream* stream, std::size_t, void* userdata) {
     for (;;) {
         const void* data = nullptr;
         std::size_t bytes = 0;
-        if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0)
-            return;
+        if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0) return;
         if (data != nullptr) {
             tap->session->core_.on_tap_data(tap->index, data, bytes);
         } else {

@@ -14,8 +14,7 @@ StreamQueue::StreamQueue(std::size_t capacity_frames, std::size_t start_frames)
 
 std::size_t StreamQueue::make_room(std::size_t frames) {
     const std::size_t free_frames = capacity_ - size_;
-    if (frames <= free_frames)
-        return 0;
+    if (frames <= free_frames) return 0;
     const std::size_t drop = std::min(frames - free_frames, size_);
     head_ = (head_ + drop) % capacity_;
     size_ -= drop;
@@ -39,8 +38,7 @@ void StreamQueue::append_floats(const float* samples, std::size_t frames) {
 }
 
 std::size_t StreamQueue::push_bytes(const void* data, std::size_t bytes) {
-    if (bytes == 0)
-        return 0;
+    if (bytes == 0) return 0;
     idle_ticks_ = 0;
     const auto* in = static_cast<const unsigned char*>(data);
     std::size_t dropped = 0;
@@ -51,8 +49,7 @@ std::size_t StreamQueue::push_bytes(const void* data, std::size_t bytes) {
         partial_bytes_ += take;
         in += take;
         bytes -= take;
-        if (partial_bytes_ < kBytesPerFrame)
-            return 0;
+        if (partial_bytes_ < kBytesPerFrame) return 0;
         float frame[kChannels];
         std::memcpy(frame, partial_, kBytesPerFrame);
         dropped += make_room(1);
@@ -85,8 +82,7 @@ std::size_t StreamQueue::push_bytes(const void* data, std::size_t bytes) {
 }
 
 std::size_t StreamQueue::push_silence(std::size_t frames) {
-    if (frames == 0)
-        return 0;
+    if (frames == 0) return 0;
     idle_ticks_ = 0;
     std::size_t dropped = 0;
     if (frames > capacity_) {
@@ -103,10 +99,8 @@ std::size_t StreamQueue::mix_into(float* out, std::size_t frames) {
         (size_ >= start_frames_ || idle_ticks_ >= kIdleTicksBeforePlayOut || finished_)) {
         playing_ = true;
     }
-    if (idle_ticks_ < kIdleTicksBeforePlayOut)
-        ++idle_ticks_;
-    if (!playing_)
-        return 0;
+    if (idle_ticks_ < kIdleTicksBeforePlayOut) ++idle_ticks_;
+    if (!playing_) return 0;
     const std::size_t take = std::min(frames, size_);
     std::size_t done = 0;
     while (done < take) {
@@ -119,8 +113,7 @@ std::size_t StreamQueue::mix_into(float* out, std::size_t frames) {
         size_ -= run;
         done += run;
     }
-    if (take < frames)
-        playing_ = false;
+    if (take < frames) playing_ = false;
     return take;
 }
 

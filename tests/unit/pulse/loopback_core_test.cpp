@@ -45,8 +45,7 @@ class FakeProcesses final : public ProcessLookup {
         static const std::map<std::uint32_t, std::uint32_t> parents = {
             {1, 0}, {50, 1}, {51, 50}, {60, 1}, {61, 60}};
         const auto it = parents.find(pid);
-        if (it == parents.end())
-            return std::nullopt;
+        if (it == parents.end()) return std::nullopt;
         return it->second;
     }
 };
@@ -108,8 +107,7 @@ class CoreTest : public ::testing::Test {
             std::uint32_t frames = 0;
             std::uint32_t flags = 0;
             EXPECT_EQ(packets_.get_buffer(data, frames, flags), 0);
-            if (frames == 0)
-                return result;
+            if (frames == 0) return result;
             result.push_back({data[0], flags});
             EXPECT_EQ(packets_.release_buffer(frames), 0);
         }
@@ -173,11 +171,9 @@ TEST_F(CoreTest, ARefusedTapFailsTheSetUp) {
         FakeServer server;
         PacketQueue packets(4, nullptr);
         LoopbackCore core(server, processes_, {60, LoopbackMode::IncludeTargetTree}, packets);
-        if (row.at_once)
-            server.attach_failures[1] = pulse_code(19);
+        if (row.at_once) server.attach_failures[1] = pulse_code(19);
         core.on_sink_input({1, 60});
-        if (!row.at_once)
-            core.on_tap_failed(1, TapFailure::Refused, pulse_code(19));
+        if (!row.at_once) core.on_tap_failed(1, TapFailure::Refused, pulse_code(19));
         core.on_sink_input({2, 60});
         core.on_tap_failed(2, TapFailure::Refused, pulse_code(3));
         core.on_listing_done();
@@ -304,13 +300,10 @@ TEST_F(CoreTest, AnEndedStreamPlaysOutAndIsDropped) {
             core.on_sink_input_removed(1);
             EXPECT_EQ(server.calls.back(), "detach 1") << how;
         } else {
-            if (way == "query fails")
-                server.query_failure = pulse_code(11);
+            if (way == "query fails") server.query_failure = pulse_code(11);
             core.on_tap_failed(1, TapFailure::SinkInputKilled, pulse_code(12));
-            if (way == "missing")
-                core.on_sink_input_missing(1);
-            if (way == "no longer matches")
-                core.on_sink_input({1, 51});
+            if (way == "missing") core.on_sink_input_missing(1);
+            if (way == "no longer matches") core.on_sink_input({1, 51});
         }
         EXPECT_TRUE(core.has_tap(1)) << how;  // still playing out
         core.on_timer(now);

@@ -42,18 +42,15 @@ class Player {
             argv.push_back(argument.data());
         argv.push_back(nullptr);
         int pipe_fds[2];
-        if (pipe2(pipe_fds, O_CLOEXEC) != 0)
-            return;
+        if (pipe2(pipe_fds, O_CLOEXEC) != 0) return;
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDOUT_FILENO);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-            pid_ = -1;
+        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
         close(pipe_fds[1]);
         out_ = fdopen(pipe_fds[0], "r");
-        if (pid_ > 0)
-            reported_pid_ = read_number("pid");
+        if (pid_ > 0) reported_pid_ = read_number("pid");
     }
     Player(const Player&) = delete;
     Player& operator=(const Player&) = delete;
@@ -62,8 +59,7 @@ class Player {
             kill(pid_, SIGKILL);
             wait();
         }
-        if (out_ != nullptr)
-            fclose(out_);
+        if (out_ != nullptr) fclose(out_);
     }
 
     [[nodiscard]] std::uint32_t pid() const { return static_cast<std::uint32_t>(reported_pid_); }
@@ -71,8 +67,7 @@ class Player {
     bool wait_for_line(const char* tag) {
         char line[128];
         while (out_ != nullptr && fgets(line, sizeof line, out_) != nullptr) {
-            if (std::string(line) == std::string(tag) + "\n")
-                return true;
+            if (std::string(line) == std::string(tag) + "\n") return true;
         }
         return false;
     }
@@ -93,8 +88,7 @@ class Player {
         char line[128];
         const std::string prefix = std::string(tag) + " ";
         while (out_ != nullptr && fgets(line, sizeof line, out_) != nullptr) {
-            if (std::string(line).rfind(prefix, 0) == 0)
-                return std::atol(line + prefix.size());
+            if (std::string(line).rfind(prefix, 0) == 0) return std::atol(line + prefix.size());
         }
         return -1;
     }
@@ -131,8 +125,7 @@ Captured read_packets(LoopbackCapture& capture, const std::function<bool(const C
                 result.failure = code;
                 return result;
             }
-            if (size == 0)
-                break;
+            if (size == 0) break;
             const float* data = nullptr;
             std::uint32_t frames = 0;
             std::uint32_t flags = 0;
@@ -141,8 +134,7 @@ Captured read_packets(LoopbackCapture& capture, const std::function<bool(const C
                 return result;
             }
             ++result.packets;
-            if (flags & kFlagDataDiscontinuity)
-                ++result.discontinuities;
+            if (flags & kFlagDataDiscontinuity) ++result.discontinuities;
             if (flags & kFlagSilent) {
                 ++result.silent;
                 result.samples.insert(result.samples.end(), std::size_t{frames} * 2, 0.0f);
@@ -161,8 +153,7 @@ Captured read_packets(LoopbackCapture& capture, const std::function<bool(const C
 std::size_t nonzero_frames(const Captured& captured) {
     std::size_t count = 0;
     for (std::size_t i = 0; i + 1 < captured.samples.size(); i += 2) {
-        if (captured.samples[i] != 0.0f || captured.samples[i + 1] != 0.0f)
-            ++count;
+        if (captured.samples[i] != 0.0f || captured.samples[i + 1] != 0.0f) ++count;
     }
     return count;
 }
@@ -175,15 +166,13 @@ double tone_power(const std::vector<float>& stereo, double frequency) {
     double s2 = 0.0;
     std::size_t n = 0;
     for (std::size_t i = 0; i + 1 < stereo.size(); i += 2) {
-        if (stereo[i] == 0.0f && stereo[i + 1] == 0.0f)
-            continue;
+        if (stereo[i] == 0.0f && stereo[i + 1] == 0.0f) continue;
         ++n;
         const double s0 = stereo[i] + coefficient * s1 - s2;
         s2 = s1;
         s1 = s0;
     }
-    if (n == 0)
-        return 0.0;
+    if (n == 0) return 0.0;
     const double power = s1 * s1 + s2 * s2 - coefficient * s1 * s2;
     return power / (static_cast<double>(n) * static_cast<double>(n));
 }
@@ -191,14 +180,12 @@ double tone_power(const std::vector<float>& stereo, double frequency) {
 std::string write_temp_floats(const std::vector<float>& samples) {
     char path[] = "/tmp/quorle-live-XXXXXX";
     const int fd = mkstemp(path);
-    if (fd < 0)
-        return {};
+    if (fd < 0) return {};
     const auto* bytes = reinterpret_cast<const char*>(samples.data());
     std::size_t left = samples.size() * sizeof(float);
     while (left > 0) {
         const ssize_t n = write(fd, bytes, left);
-        if (n <= 0)
-            break;
+        if (n <= 0) break;
         bytes += n;
         left -= static_cast<std::size_t>(n);
     }
@@ -220,8 +207,7 @@ std::unique_ptr<LoopbackCapture> open_capture(LoopbackTarget target) {
 class ScopedEnvironment {
   public:
     ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name))
-            old_ = old;
+        if (const char* old = std::getenv(name)) old_ = old;
         setenv(name, value.c_str(), 1);
     }
     ScopedEnvironment(const ScopedEnvironment&) = delete;
@@ -257,8 +243,7 @@ std::string shell_output(const std::string& command) {
 
 // The first index of `pattern` inside `samples`, or npos.
 std::size_t find_run(const std::vector<float>& samples, const std::vector<float>& pattern) {
-    if (pattern.empty() || samples.size() < pattern.size())
-        return std::string::npos;
+    if (pattern.empty() || samples.size() < pattern.size()) return std::string::npos;
     for (std::size_t at = 0; at + pattern.size() <= samples.size(); at += 2) {
         if (std::equal(pattern.begin(), pattern.end(), samples.begin() + static_cast<long>(at))) {
             return at;

@@ -19,8 +19,7 @@ struct Reader {
     std::pair<float, std::uint32_t> take() {
         std::uint32_t frames = 0;
         EXPECT_EQ(queue.next_packet_size(frames), 0);
-        if (frames == 0)
-            return {-1.0f, 0};
+        if (frames == 0) return {-1.0f, 0};
         const float* data = nullptr;
         std::uint32_t flags = 0;
         EXPECT_EQ(queue.get_buffer(data, frames, flags), 0);

@@ -15,8 +15,7 @@ class FakeProcesses final : public ProcessLookup {
     std::map<std::uint32_t, std::uint32_t> parents;
     std::optional<std::uint32_t> parent_of(std::uint32_t pid) const override {
         const auto it = parents.find(pid);
-        if (it == parents.end())
-            return std::nullopt;
+        if (it == parents.end()) return std::nullopt;
         return it->second;
     }
 };

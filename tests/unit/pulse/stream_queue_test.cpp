@@ -28,8 +28,7 @@ std::vector<float> tick(StreamQueue& queue, std::size_t frames,
                         std::size_t* contributed = nullptr) {
     std::vector<float> out(frames * 2, 0.0f);
     const std::size_t n = queue.mix_into(out.data(), frames);
-    if (contributed != nullptr)
-        *contributed = n;
+    if (contributed != nullptr) *contributed = n;
     std::vector<float> left;
     for (std::size_t i = 0; i < frames; ++i)
         left.push_back(out[i * 2]);

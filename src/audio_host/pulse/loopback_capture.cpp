@@ -6,9 +6,7 @@ namespace quorle::pulse {
 
 std::expected<std::unique_ptr<LoopbackCapture>, OpenFailure> LoopbackCapture::open(
     LoopbackTarget target, std::chrono::steady_clock::time_point deadline) {
-    auto event = EventFd::create();
-    if (!event) return std::unexpected(OpenFailure{OpenStage::Event, event.error()});
-    auto session = std::make_unique<PulseSession>(std::move(*event), target);
+    auto session = std::make_unique<PulseSession>(target);
     // steady_clock and libpulse's clock both count CLOCK_MONOTONIC.
     const auto since_epoch = deadline.time_since_epoch();
     const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(since_epoch).count();
@@ -26,8 +24,8 @@ std::uint32_t LoopbackCapture::buffer_frames() const {
     return session_->packets().buffer_frames();
 }
 
-const EventFd& LoopbackCapture::event() const {
-    return session_->event();
+void LoopbackCapture::set_packet_signal(std::function<void()> signal) {
+    session_->packets().set_signal(std::move(signal));
 }
 
 std::int32_t LoopbackCapture::start() {

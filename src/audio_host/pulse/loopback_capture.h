@@ -17,14 +17,14 @@
 #include <expected>
 #include <memory>
 
-#include "audio_host/pulse/event_fd.h"
+#include <functional>
+
 #include "audio_host/pulse/loopback_types.h"
 
 namespace quorle::pulse {
 
 // The stage at which opening failed.
 enum class OpenStage {
-    Event,     // the capture event could not be created: `code` is an errno value
     Connect,   // no server reachable, or the connection failed: a PulseAudio code
     Setup,     // the server refused the subscription, the listing or a tap: a PulseAudio code
     TimedOut,  // the deadline passed before the capture was set up: `code` is 0
@@ -50,8 +50,10 @@ class LoopbackCapture {
 
     // Frames the packet queue holds at most; no packet is larger.
     [[nodiscard]] std::uint32_t buffer_frames() const;
-    // The capture event: signalled when a packet is ready or the capture failed.
-    [[nodiscard]] const EventFd& event() const;
+    // The capture event: `signal` is called (on libpulse's thread, briefly, without calling
+    // back into the capture) when a packet is ready and when the capture failed. It must
+    // stay callable until the capture is destroyed or another signal is set.
+    void set_packet_signal(std::function<void()> signal);
 
     // Starts the 10 ms tick; what was tapped before is discarded. 0 or a failure code.
     [[nodiscard]] std::int32_t start();

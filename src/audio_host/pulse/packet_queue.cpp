@@ -11,38 +11,38 @@ namespace {
 constexpr std::size_t kPacketFloats = kFramesPerPacket * kChannels;
 }
 
-PacketQueue::PacketQueue(std::size_t capacity, std::function<void()> wake)
+PacketQueue::PacketQueue(std::size_t capacity)
     : capacity_(std::max<std::size_t>(capacity, 1)),
-      wake_(std::move(wake)),
       samples_(capacity_ * kPacketFloats, 0.0f),
       packets_(capacity_) {}
 
+void PacketQueue::set_signal(std::function<void()> signal) {
+    std::lock_guard guard(lock_);
+    signal_ = std::move(signal);
+}
+
 bool PacketQueue::push(const float* samples, std::uint32_t flags) {
-    {
-        std::lock_guard guard(lock_);
-        if (failure_ != 0) return false;
-        if (count_ == capacity_) {
-            dropped_ = true;
-            return false;
-        }
-        // The slot after the queued ones is never the locked packet (that one is the oldest).
-        const std::size_t slot = (head_ + count_) % capacity_;
-        std::memcpy(&samples_[slot * kPacketFloats], samples, kPacketFloats * sizeof(float));
-        packets_[slot].flags = flags | (dropped_ ? kFlagDataDiscontinuity : 0u);
-        dropped_ = false;
-        ++count_;
+    std::lock_guard guard(lock_);
+    if (failure_ != 0) return false;
+    if (count_ == capacity_) {
+        dropped_ = true;
+        return false;
     }
-    if (wake_) wake_();
+    // The slot after the queued ones is never the locked packet (that one is the oldest).
+    const std::size_t slot = (head_ + count_) % capacity_;
+    std::memcpy(&samples_[slot * kPacketFloats], samples, kPacketFloats * sizeof(float));
+    packets_[slot].flags = flags | (dropped_ ? kFlagDataDiscontinuity : 0u);
+    dropped_ = false;
+    ++count_;
+    if (signal_) signal_();
     return true;
 }
 
 void PacketQueue::fail(std::int32_t code) {
-    {
-        std::lock_guard guard(lock_);
-        if (failure_ != 0 || code == 0) return;
-        failure_ = code;
-    }
-    if (wake_) wake_();
+    std::lock_guard guard(lock_);
+    if (failure_ != 0 || code == 0) return;
+    failure_ = code;
+    if (signal_) signal_();
 }
 
 void PacketQueue::clear() {

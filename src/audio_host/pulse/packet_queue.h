@@ -6,7 +6,7 @@
 // A full queue drops the new packet; the next packet that fits carries the discontinuity
 // flag. A failure (the connection lost, a stream refused) is kept and answered to every
 // later call, so the capture thread sees it at its next call. Each queued packet and the
-// failure signal the wake-up callback once.
+// failure call the signal (the capture event) once, if one is set.
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -19,9 +19,12 @@ namespace quorle::pulse {
 
 class PacketQueue {
   public:
-    // `capacity` packets of kFramesPerPacket stereo frames; `wake` is called after each
-    // queued packet and after a failure (the capture event).
-    PacketQueue(std::size_t capacity, std::function<void()> wake);
+    // `capacity` packets of kFramesPerPacket stereo frames.
+    explicit PacketQueue(std::size_t capacity);
+
+    // Sets the signal given each queued packet and the failure; called on the server
+    // thread, under the queue's lock, so it must be short and must not call the queue.
+    void set_signal(std::function<void()> signal);
 
     // Server side. Copies one packet of kFramesPerPacket frames. Returns false when the
     // queue was full and the packet was dropped.
@@ -46,16 +49,16 @@ class PacketQueue {
         std::uint32_t flags = 0;
     };
     std::size_t capacity_;
-    std::function<void()> wake_;
     std::vector<float> samples_;   // capacity_ packets of kFramesPerPacket × 2 floats
     std::vector<Packet> packets_;  // flags per slot
 
-    std::mutex lock_;           // guards everything below
-    std::size_t head_ = 0;      // oldest queued packet
-    std::size_t count_ = 0;     // queued packets
-    bool locked_ = false;       // the oldest packet is handed out by get_buffer
-    bool dropped_ = false;      // a packet was dropped since the last queued one
-    std::int32_t failure_ = 0;  // first failure, 0 while none
+    std::mutex lock_;               // guards everything below
+    std::function<void()> signal_;  // the capture event
+    std::size_t head_ = 0;          // oldest queued packet
+    std::size_t count_ = 0;         // queued packets
+    bool locked_ = false;           // the oldest packet is handed out by get_buffer
+    bool dropped_ = false;          // a packet was dropped since the last queued one
+    std::int32_t failure_ = 0;      // first failure, 0 while none
 };
 
 }  // namespace quorle::pulse

@@ -32,11 +32,8 @@ TapFailure tap_failure(int error) {
 
 }  // namespace
 
-PulseSession::PulseSession(EventFd event, LoopbackTarget target)
-    : event_(std::move(event)),
-      packets_(kPacketCapacity, [this] { event_.signal(); }),
-      target_(target),
-      core_(*this, processes_, target_, packets_) {}
+PulseSession::PulseSession(LoopbackTarget target)
+    : packets_(kPacketCapacity), target_(target), core_(*this, processes_, target_, packets_) {}
 
 PulseSession::~PulseSession() {
     // Nothing may run on the loop's thread while the objects it serves are released.

@@ -10,7 +10,6 @@
 #include <map>
 #include <memory>
 
-#include "audio_host/pulse/event_fd.h"
 #include "audio_host/pulse/loopback_capture.h"
 #include "audio_host/pulse/loopback_core.h"
 #include "audio_host/pulse/packet_queue.h"
@@ -27,7 +26,7 @@ class PulseSession final : public MonitorServer {
     static constexpr std::uint32_t kFragmentBytes =
         static_cast<std::uint32_t>(kFramesPerPacket * kBytesPerFrame);
 
-    PulseSession(EventFd event, LoopbackTarget target);
+    explicit PulseSession(LoopbackTarget target);
     PulseSession(const PulseSession&) = delete;
     PulseSession& operator=(const PulseSession&) = delete;
     ~PulseSession() override;
@@ -38,7 +37,6 @@ class PulseSession final : public MonitorServer {
     [[nodiscard]] std::int32_t start();
     [[nodiscard]] std::int32_t stop();
     [[nodiscard]] PacketQueue& packets() { return packets_; }
-    [[nodiscard]] const EventFd& event() const { return event_; }
 
     // MonitorServer
     [[nodiscard]] std::int32_t attach(std::uint32_t sink_input) override;
@@ -80,7 +78,6 @@ class PulseSession final : public MonitorServer {
     [[nodiscard]] std::expected<void, OpenFailure> wait_for(Done done, OpenStage stage);
 
     // Members in acquisition order; released in reverse (the loop's thread stops first).
-    EventFd event_;
     PacketQueue packets_;
     ProcLookup processes_;
     LoopbackTarget target_;

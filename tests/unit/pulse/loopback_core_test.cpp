@@ -60,7 +60,7 @@ constexpr std::uint64_t kStart = 1'000'000;
 class CoreTest : public ::testing::Test {
   protected:
     explicit CoreTest(LoopbackTarget target = {60, LoopbackMode::IncludeTargetTree})
-        : packets_(64, nullptr), core_(server_, processes_, target, packets_, small_config()) {}
+        : packets_(64), core_(server_, processes_, target, packets_, small_config()) {}
 
     static CoreConfig small_config() {
         CoreConfig config;
@@ -169,7 +169,7 @@ TEST_F(CoreTest, ARefusedTapFailsTheSetUp) {
     };
     for (const Row row : {Row{true}, Row{false}}) {
         FakeServer server;
-        PacketQueue packets(4, nullptr);
+        PacketQueue packets(4);
         LoopbackCore core(server, processes_, {60, LoopbackMode::IncludeTargetTree}, packets);
         if (row.at_once) server.attach_failures[1] = pulse_code(19);
         core.on_sink_input({1, 60});
@@ -284,7 +284,7 @@ TEST_F(CoreTest, AMovedStreamIsTappedAgainAndTheRestartIsFlagged) {
 TEST_F(CoreTest, AnEndedStreamPlaysOutAndIsDropped) {
     for (const char* how : {"missing", "removed", "query fails", "no longer matches"}) {
         FakeServer server;
-        PacketQueue packets(64, nullptr);
+        PacketQueue packets(64);
         LoopbackCore core(server, processes_, {60, LoopbackMode::IncludeTargetTree}, packets,
                           small_config());
         core.on_sink_input({1, 60});
@@ -348,7 +348,7 @@ TEST_F(CoreTest, FailuresWhileCapturingReachThePacketQueue) {
          {Row{"refused new tap", pulse_code(19)}, Row{"refused at once", pulse_code(3)},
           Row{"connection lost", pulse_code(11)}}) {
         FakeServer server;
-        PacketQueue packets(4, nullptr);
+        PacketQueue packets(4);
         LoopbackCore core(server, processes_, {60, LoopbackMode::IncludeTargetTree}, packets);
         core.on_listing_done();
         core.finish_setup();

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "audio_host/pulse/event_fd.h"
 #include "audio_host/pulse/loopback_capture.h"
 #include "audio_host/pulse/pulse_codes.h"
 
@@ -55,6 +56,8 @@ class Player {
     Player(const Player&) = delete;
     Player& operator=(const Player&) = delete;
     ~Player() {
+        // The playing child first: once its parent is gone it is no longer ours to reap.
+        if (child_ > 0) kill(child_, SIGKILL);
         if (pid_ > 0 && !reaped_) {
             kill(pid_, SIGKILL);
             wait();
@@ -73,7 +76,8 @@ class Player {
     }
     // The playing child of a --fork player.
     [[nodiscard]] std::uint32_t child_pid() {
-        return static_cast<std::uint32_t>(read_number("child"));
+        if (child_ < 0) child_ = static_cast<pid_t>(read_number("child"));
+        return static_cast<std::uint32_t>(child_);
     }
     int wait() {
         int status = 0;
@@ -94,9 +98,19 @@ class Player {
     }
     std::vector<std::string> arguments_;
     pid_t pid_ = -1;
+    pid_t child_ = -1;
     FILE* out_ = nullptr;
     long reported_pid_ = -1;
     bool reaped_ = false;
+};
+
+// A capture with its event.
+struct Capture {
+    std::unique_ptr<EventFd> event;  // where the capture's signal points: a stable address
+    std::unique_ptr<LoopbackCapture> capture;
+    LoopbackCapture* operator->() { return capture.get(); }
+    explicit operator bool() const { return capture != nullptr; }
+    void reset() { capture.reset(); }
 };
 
 // What a capture delivered.
@@ -109,19 +123,19 @@ struct Captured {
 };
 
 // Reads packets until `done` holds, the capture fails, or `limit` passes.
-Captured read_packets(LoopbackCapture& capture, const std::function<bool(const Captured&)>& done,
+Captured read_packets(Capture& capture, const std::function<bool(const Captured&)>& done,
                       std::chrono::milliseconds limit) {
     Captured result;
     const auto end = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < end && !done(result)) {
-        const EventWaitResult waited = capture.event().wait(250);
+        const EventWaitResult waited = capture.event->wait(250);
         if (waited.outcome == EventWait::Failed) {
             result.failure = -1;
             return result;
         }
         for (;;) {
             std::uint32_t size = 0;
-            if (const std::int32_t code = capture.next_packet_size(size); code != 0) {
+            if (const std::int32_t code = capture->next_packet_size(size); code != 0) {
                 result.failure = code;
                 return result;
             }
@@ -129,7 +143,7 @@ Captured read_packets(LoopbackCapture& capture, const std::function<bool(const C
             const float* data = nullptr;
             std::uint32_t frames = 0;
             std::uint32_t flags = 0;
-            if (const std::int32_t code = capture.get_buffer(data, frames, flags); code != 0) {
+            if (const std::int32_t code = capture->get_buffer(data, frames, flags); code != 0) {
                 result.failure = code;
                 return result;
             }
@@ -141,7 +155,7 @@ Captured read_packets(LoopbackCapture& capture, const std::function<bool(const C
             } else {
                 result.samples.insert(result.samples.end(), data, data + std::size_t{frames} * 2);
             }
-            if (const std::int32_t code = capture.release_buffer(frames); code != 0) {
+            if (const std::int32_t code = capture->release_buffer(frames); code != 0) {
                 result.failure = code;
                 return result;
             }
@@ -193,14 +207,22 @@ std::string write_temp_floats(const std::vector<float>& samples) {
     return path;
 }
 
-std::unique_ptr<LoopbackCapture> open_capture(LoopbackTarget target) {
+Capture open_capture(LoopbackTarget target) {
+    auto event = EventFd::create();
+    if (!event) {
+        ADD_FAILURE() << "eventfd: " << event.error();
+        std::abort();
+    }
+    Capture result{std::make_unique<EventFd>(std::move(*event)), nullptr};
     auto opened = LoopbackCapture::open(target, std::chrono::steady_clock::now() + 10s);
     if (!opened) {
         ADD_FAILURE() << "open failed: stage " << static_cast<int>(opened.error().stage) << " "
                       << capture_error_text(opened.error().code);
-        return nullptr;
+        return result;
     }
-    return std::move(*opened);
+    result.capture = std::move(*opened);
+    result.capture->set_packet_signal([fd = result.event.get()] { fd->signal(); });
+    return result;
 }
 
 // Sets an environment variable for one scope.
@@ -302,7 +324,7 @@ TEST(LoopbackLive, OneStreamComesThroughBitForBitAndIsDroppedWhenItEnds) {
     ASSERT_EQ(capture->start(), 0);
     const std::size_t played_frames = played.size() / 2;
     Captured captured = read_packets(
-        *capture, [&](const Captured& c) { return nonzero_frames(c) >= played_frames; }, 20s);
+        capture, [&](const Captured& c) { return nonzero_frames(c) >= played_frames; }, 20s);
     std::remove(path.c_str());
     ASSERT_EQ(captured.failure, 0) << capture_error_text(captured.failure);
     EXPECT_EQ(captured.discontinuities, 0u);
@@ -313,7 +335,7 @@ TEST(LoopbackLive, OneStreamComesThroughBitForBitAndIsDroppedWhenItEnds) {
     // After the player ended, packets keep coming, silent.
     EXPECT_EQ(player.wait(), 0);
     const Captured after = read_packets(
-        *capture, [](const Captured& c) { return c.packets >= 20; }, 10s);
+        capture, [](const Captured& c) { return c.packets >= 20; }, 10s);
     EXPECT_EQ(after.failure, 0);
     EXPECT_EQ(after.packets, 20u);
     EXPECT_GE(after.silent, 15u);  // the tail of the stream may still be in the first ones
@@ -340,9 +362,9 @@ TEST(LoopbackLive, IncludeAndExcludeFollowChildProcesses) {
     while (std::chrono::steady_clock::now() < end &&
            (nonzero_frames(in) < 24000 || nonzero_frames(out) < 24000)) {
         const Captured a = read_packets(
-            *inside, [](const Captured& c) { return c.packets > 0; }, 1s);
+            inside, [](const Captured& c) { return c.packets > 0; }, 1s);
         const Captured b = read_packets(
-            *outside, [](const Captured& c) { return c.packets > 0; }, 1s);
+            outside, [](const Captured& c) { return c.packets > 0; }, 1s);
         ASSERT_EQ(a.failure, 0);
         ASSERT_EQ(b.failure, 0);
         in.samples.insert(in.samples.end(), a.samples.begin(), a.samples.end());
@@ -368,7 +390,7 @@ TEST(LoopbackLive, AStreamMovedToAnotherSinkIsFollowed) {
     ASSERT_TRUE(capture);
     ASSERT_EQ(capture->start(), 0);
     const Captured before = read_packets(
-        *capture, [](const Captured& c) { return nonzero_frames(c) >= 4800; }, 20s);
+        capture, [](const Captured& c) { return nonzero_frames(c) >= 4800; }, 20s);
     ASSERT_GE(nonzero_frames(before), 4800u);
 
     // The player's sink input (streams of earlier tests may still be going away).
@@ -381,7 +403,7 @@ TEST(LoopbackLive, AStreamMovedToAnotherSinkIsFollowed) {
               0);
     // The tone goes on after a discontinuity, tapped on the new sink.
     const Captured after = read_packets(
-        *capture,
+        capture,
         [](const Captured& c) { return c.discontinuities > 0 && nonzero_frames(c) >= 48000; }, 20s);
     EXPECT_EQ(after.failure, 0) << capture_error_text(after.failure);
     EXPECT_GE(after.discontinuities, 1u);
@@ -448,11 +470,11 @@ TEST(LoopbackLive, LosingTheServerFailsTheCapture) {
     ASSERT_TRUE(capture);
     ASSERT_EQ(capture->start(), 0);
     const Captured running = read_packets(
-        *capture, [](const Captured& c) { return c.packets >= 5; }, 5s);
+        capture, [](const Captured& c) { return c.packets >= 5; }, 5s);
     EXPECT_EQ(running.failure, 0);
     shell("kill -9 " + daemon);
     const Captured lost = read_packets(
-        *capture, [](const Captured& c) { return c.failure != 0; }, 5s);
+        capture, [](const Captured& c) { return c.failure != 0; }, 5s);
     EXPECT_EQ(capture_error_text(lost.failure), "Connection terminated (0xA050000B)");
     capture.reset();
     shell(std::string("rm -rf ") + dir);

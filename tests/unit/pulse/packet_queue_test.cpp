@@ -32,7 +32,8 @@ struct Reader {
 
 TEST(PacketQueue, PacketsComeOutInOrderWithTheirFlagsAndWakeTheReader) {
     int wakes = 0;
-    PacketQueue queue(4, [&] { ++wakes; });
+    PacketQueue queue(4);
+    queue.set_signal([&] { ++wakes; });
     EXPECT_EQ(queue.buffer_frames(), 4 * kFramesPerPacket);
     ASSERT_TRUE(queue.push(packet(1).data(), 0));
     ASSERT_TRUE(queue.push(packet(2).data(), kFlagSilent));
@@ -44,7 +45,7 @@ TEST(PacketQueue, PacketsComeOutInOrderWithTheirFlagsAndWakeTheReader) {
 }
 
 TEST(PacketQueue, AFullQueueDropsTheNewPacketAndFlagsTheNextOne) {
-    PacketQueue queue(2, nullptr);
+    PacketQueue queue(2);
     EXPECT_TRUE(queue.push(packet(1).data(), 0));
     EXPECT_TRUE(queue.push(packet(2).data(), 0));
     EXPECT_FALSE(queue.push(packet(3).data(), 0));
@@ -59,7 +60,7 @@ TEST(PacketQueue, AFullQueueDropsTheNewPacketAndFlagsTheNextOne) {
 }
 
 TEST(PacketQueue, TheLockedPacketStaysValidWhileTheServerKeepsQueueing) {
-    PacketQueue queue(2, nullptr);
+    PacketQueue queue(2);
     ASSERT_TRUE(queue.push(packet(1).data(), 0));
     const float* data = nullptr;
     std::uint32_t frames = 0;
@@ -76,7 +77,7 @@ TEST(PacketQueue, TheLockedPacketStaysValidWhileTheServerKeepsQueueing) {
 }
 
 TEST(PacketQueue, CallsOutOfOrderAreRefused) {
-    PacketQueue queue(2, nullptr);
+    PacketQueue queue(2);
     const float* data = nullptr;
     std::uint32_t frames = 7;
     std::uint32_t flags = 7;
@@ -99,7 +100,8 @@ TEST(PacketQueue, CallsOutOfOrderAreRefused) {
 
 TEST(PacketQueue, AFailureIsAnsweredToEveryLaterCallAndWakesTheReader) {
     int wakes = 0;
-    PacketQueue queue(2, [&] { ++wakes; });
+    PacketQueue queue(2);
+    queue.set_signal([&] { ++wakes; });
     ASSERT_TRUE(queue.push(packet(1).data(), 0));
     const std::int32_t lost = pulse_code(11);
     queue.fail(lost);

@@ -1,0 +1,89 @@
+#!/usr/bin/env python3
+"""Plays the translator on Linux: starts quorle_audio_host as its own child, names itself
+with --exclude-pids, and for a process target passes the identity the translator would have
+read from the application list (the executable path and the creation time of the process).
+
+    stand_in_translator.py --host PATH (--target-pid N | --system) --out FILE
+                           [--seconds S] [--stderr FILE]
+
+Standard output of the host goes to FILE. The host's standard error lines are copied to
+this program's standard error (and to --stderr). After S seconds (when given) the host gets
+SIGINT, as a console stop. The exit status is the host's."""
+
+import argparse
+import os
+import signal
+import subprocess
+import sys
+import threading
+
+SECONDS_1601_TO_1970 = 11_644_473_600
+
+
+def process_identity(pid):
+    """The executable path and the creation time (100-ns ticks since 1601) of a process, as
+    the audio host reads them from /proc."""
+    exe = os.readlink("/proc/%d/exe" % pid)
+    with open("/proc/%d/stat" % pid, encoding="utf-8", errors="replace") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    start_ticks = int(fields[19])  # field 22 of the whole line
+    with open("/proc/stat", encoding="utf-8") as f:
+        boot = next(int(line.split()[1]) for line in f if line.startswith("btime "))
+    hz = os.sysconf("SC_CLK_TCK")
+    seconds = boot + SECONDS_1601_TO_1970 + start_ticks // hz
+    return exe, seconds * 10_000_000 + (start_ticks % hz) * 10_000_000 // hz
+
+
+def host_command(host, target_pid=None):
+    """The command line the translator gives the host; this process is the translator."""
+    command = [host]
+    if target_pid is None:
+        command += ["--target", "system", "--exclude-pids", str(os.getpid())]
+    else:
+        exe, start = process_identity(target_pid)
+        command += ["--target", "pid:%d" % target_pid, "--exclude-pids", str(os.getpid()),
+                    "--expected-exe", exe, "--expected-start", str(start)]
+    return command
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--host", required=True)
+    target = parser.add_mutually_exclusive_group(required=True)
+    target.add_argument("--target-pid", type=int)
+    target.add_argument("--system", action="store_true")
+    parser.add_argument("--out", required=True)
+    parser.add_argument("--seconds", type=float)
+    parser.add_argument("--stderr")
+    args = parser.parse_args()
+
+    command = host_command(args.host, None if args.system else args.target_pid)
+    with open(args.out, "wb") as out:
+        host = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=out,
+                                stderr=subprocess.PIPE)
+    lines = []
+
+    def copy_stderr():
+        for line in host.stderr:
+            lines.append(line)
+            sys.stderr.buffer.write(line)
+            sys.stderr.flush()
+
+    reader = threading.Thread(target=copy_stderr)
+    reader.start()
+    # A Ctrl+C of the user reaches the host as well (same process group); just wait then.
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
+    try:
+        host.wait(timeout=args.seconds)
+    except subprocess.TimeoutExpired:
+        host.send_signal(signal.SIGINT)
+        host.wait()
+    reader.join()
+    if args.stderr:
+        with open(args.stderr, "wb") as f:
+            f.write(b"".join(lines))
+    return host.returncode if host.returncode >= 0 else 128 - host.returncode
+
+
+if __name__ == "__main__":
+    sys.exit(main())

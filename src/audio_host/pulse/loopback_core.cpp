@@ -91,13 +91,14 @@ void LoopbackCore::on_tap_failed(std::uint32_t index, TapFailure failure, std::i
     resume_waiting();
 }
 
-void LoopbackCore::on_tap_data(std::uint32_t index, const void* data, std::size_t bytes) {
+void LoopbackCore::on_tap_data(std::uint32_t index, const void* data, std::size_t bytes,
+                               std::uint64_t now_us) {
     const auto it = taps_.find(index);
     if (it == taps_.end() || it->second.state == TapState::Ending) return;
     Tap& tap = it->second;
     tap.failures = 0;
     if (tap.queue.push_bytes(data, bytes) > 0 && running_) discontinuity_ = true;
-    resume_waiting();
+    if (running_) advance(now_us);
 }
 
 void LoopbackCore::resume_waiting() {
@@ -145,7 +146,19 @@ std::uint64_t LoopbackCore::start(std::uint64_t now_us) {
 }
 
 std::uint64_t LoopbackCore::on_timer(std::uint64_t now_us) {
-    if (!running_) return next_tick_us_;
+    if (running_) advance(now_us);
+    return next_wake_us();
+}
+
+std::uint64_t LoopbackCore::next_wake_us() const {
+    if (pending_ > 0) return oldest_due_us_ + config_.grace_us;
+    const bool delivering = std::any_of(taps_.begin(), taps_.end(), [](const auto& entry) {
+        return entry.second.state == TapState::Ready && entry.second.queue.playing();
+    });
+    return delivering ? next_tick_us_ + config_.grace_us : next_tick_us_;
+}
+
+void LoopbackCore::advance(std::uint64_t now_us) {
     while (next_tick_us_ <= now_us) {
         if (pending_ == 0) oldest_due_us_ = next_tick_us_;
         ++pending_;
@@ -158,8 +171,6 @@ std::uint64_t LoopbackCore::on_timer(std::uint64_t now_us) {
         discontinuity_ = true;
     }
     flush(now_us, true);
-    if (pending_ == 0) return next_tick_us_;
-    return std::min(next_tick_us_, oldest_due_us_ + config_.grace_us);
 }
 
 void LoopbackCore::flush(std::uint64_t now_us, bool late) {

@@ -9,8 +9,9 @@
 // The tick schedule is fixed (one packet per 10 ms of the monotonic clock, never drifting),
 // but a due packet waits while a playing stream's data is late, up to a grace period: the
 // server's delivery jitters with the load of the machine, and a packet mixed a few
-// milliseconds later is better than silence cut into the middle of a stream. Late data
-// produces the waiting packets as soon as it arrives.
+// milliseconds later is better than silence cut into the middle of a stream. While streams
+// deliver, arriving data produces the due packets, so the timer does not wake the thread a
+// second time per tick; it stays as the fallback for when nothing arrives.
 //
 // Stream life:
 //   a matching sink input appears  -> attach (a record stream on its monitor) -> Connecting
@@ -82,7 +83,9 @@ class LoopbackCore {
     void on_sink_input_removed(std::uint32_t index);
     void on_tap_ready(std::uint32_t index);
     void on_tap_failed(std::uint32_t index, TapFailure failure, std::int32_t code);
-    void on_tap_data(std::uint32_t index, const void* data, std::size_t bytes);
+    // Data of a tap, arrived at `now_us`; produces the packets that became due.
+    void on_tap_data(std::uint32_t index, const void* data, std::size_t bytes,
+                     std::uint64_t now_us);
     void on_tap_hole(std::uint32_t index, std::size_t bytes);
     void on_connection_failed(std::int32_t code);
 
@@ -98,8 +101,12 @@ class LoopbackCore {
     // Starts the tick; returns the time of the first tick.
     std::uint64_t start(std::uint64_t now_us);
     // Produces the packets that are due (unless they wait for late data); returns when to
-    // call again: the next tick, or the end of the grace period of a waiting packet.
+    // call again (next_wake_us).
     std::uint64_t on_timer(std::uint64_t now_us);
+    // When the timer must call next: the end of the grace period of a waiting packet; the
+    // next tick while no stream delivers; the next tick plus the grace period while streams
+    // deliver (their data produces the packets).
+    [[nodiscard]] std::uint64_t next_wake_us() const;
     void stop() { running_ = false; }
 
     // For tests and diagnostics.
@@ -121,6 +128,8 @@ class LoopbackCore {
     void end_tap(std::uint32_t index, Tap& tap);
     void resume_waiting();
     void report_failure(std::int32_t code);
+    // Makes the ticks up to `now_us` due and produces what can go out.
+    void advance(std::uint64_t now_us);
     // Produces due packets; `late` forces those whose grace period has passed at `now_us`.
     void flush(std::uint64_t now_us, bool late);
     [[nodiscard]] bool waiting_for_data() const;

@@ -110,9 +110,9 @@ std::int32_t PulseSession::start() {
     MainloopLock lock(mainloop_.get());
     if (running_) return bad_state_code();
     pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainloop_.get());
-    const std::uint64_t first = core_.start(pa_rtclock_now());
+    armed_us_ = core_.start(pa_rtclock_now());
     tick_timer_ = TimeEventHandle(
-        api, pa_context_rttime_new(context_.get(), first, &PulseSession::on_tick, this));
+        api, pa_context_rttime_new(context_.get(), armed_us_, &PulseSession::on_tick, this));
     if (tick_timer_.get() == nullptr) return pulse_code(PA_ERR_INTERNAL);
     running_ = true;
     return 0;
@@ -194,6 +194,7 @@ void PulseSession::on_subscription(pa_context*, pa_subscription_event_type_t typ
     if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) != PA_SUBSCRIPTION_EVENT_SINK_INPUT) return;
     if ((type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_REMOVE) {
         self->core_.on_sink_input_removed(index);
+        self->rearm();
     } else {
         // New or changed (moved, property update): look at it again. A failed request
         // means the connection is going; its own failure reports that.
@@ -255,6 +256,7 @@ void PulseSession::on_tap_state(pa_stream* stream, void* userdata) {
         default:
             break;
     }
+    self->rearm();
     pa_threaded_mainloop_signal(self->mainloop_.get(), 0);
 }
 
@@ -265,11 +267,12 @@ void PulseSession::on_tap_read(pa_stream* stream, std::size_t, void* userdata) {
         std::size_t bytes = 0;
         if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0) return;
         if (data != nullptr) {
-            tap->session->core_.on_tap_data(tap->index, data, bytes);
+            tap->session->core_.on_tap_data(tap->index, data, bytes, pa_rtclock_now());
         } else {
             tap->session->core_.on_tap_hole(tap->index, bytes);
         }
         pa_stream_drop(stream);
+        tap->session->rearm();
     }
 }
 
@@ -283,8 +286,16 @@ void PulseSession::on_deadline(pa_mainloop_api*, pa_time_event*, const struct ti
 void PulseSession::on_tick(pa_mainloop_api*, pa_time_event* event, const struct timeval*,
                            void* userdata) {
     auto* self = static_cast<PulseSession*>(userdata);
-    const std::uint64_t next = self->core_.on_timer(pa_rtclock_now());
-    pa_context_rttime_restart(self->context_.get(), event, next);
+    self->armed_us_ = self->core_.on_timer(pa_rtclock_now());
+    pa_context_rttime_restart(self->context_.get(), event, self->armed_us_);
+}
+
+void PulseSession::rearm() {
+    if (tick_timer_.get() == nullptr) return;
+    const std::uint64_t wake = core_.next_wake_us();
+    if (wake == armed_us_) return;
+    armed_us_ = wake;
+    pa_context_rttime_restart(context_.get(), tick_timer_.get(), wake);
 }
 
 }  // namespace quorle::pulse

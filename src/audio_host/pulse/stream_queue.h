@@ -34,6 +34,9 @@ class StreamQueue {
         return playing_ && !finished_ && size_ < frames;
     }
 
+    // Contributing (collected enough, not run dry since).
+    [[nodiscard]] bool playing() const { return playing_; }
+
     // No more data will come: whatever is queued is played out.
     void finish() { finished_ = true; }
     [[nodiscard]] bool finished() const { return finished_; }

@@ -90,7 +90,7 @@ class CoreTest : public ::testing::Test {
             samples.push_back(value);
             samples.push_back(-value);
         }
-        core_.on_tap_data(index, samples.data(), samples.size() * sizeof(float));
+        core_.on_tap_data(index, samples.data(), samples.size() * sizeof(float), now_);
     }
 
     // Advances the clock by `ticks` ticks and returns the packets produced.
@@ -215,6 +215,23 @@ TEST_F(CoreTest, APacketWaitsForLateDataUpToTheGracePeriod) {
     EXPECT_EQ(run(0), std::vector<Packet>(5, Packet{0, kFlagSilent}));
 }
 
+TEST_F(CoreTest, WhileStreamsDeliverTheirDataProducesTheTicks) {
+    open({{1, 60}});
+    EXPECT_EQ(core_.next_wake_us(), now_ + kTickMicros);  // nothing delivers: the timer ticks
+    deliver(1, 0.25f);
+    EXPECT_EQ(run(), (std::vector<Packet>{{0.25f, 0}}));
+    // Tap 1 plays: the timer only stands by, a grace period after the next tick.
+    EXPECT_EQ(core_.next_wake_us(), now_ + kTickMicros + 40000);
+    // Data arriving after the next tick is due produces it, without the timer.
+    now_ += kTickMicros + 3000;
+    deliver(1, 0.5f);
+    EXPECT_EQ(drain(), (std::vector<Packet>{{0.5f, 0}}));
+    // Data arriving before the tick is due only waits in the queue.
+    now_ += 5000;
+    deliver(1, 0.125f);
+    EXPECT_EQ(drain(), (std::vector<Packet>{}));
+}
+
 TEST_F(CoreTest, ATapThatStopsPlayingReleasesTheWaitingPackets) {
     open({{1, 60}});
     deliver(1, 0.25f);
@@ -293,7 +310,7 @@ TEST_F(CoreTest, AnEndedStreamPlaysOutAndIsDropped) {
         core.finish_setup();
         std::uint64_t now = core.start(kStart);
         std::vector<float> samples(2 * kFramesPerPacket * 2, 0.5f);
-        core.on_tap_data(1, samples.data(), samples.size() * sizeof(float));
+        core.on_tap_data(1, samples.data(), samples.size() * sizeof(float), now);
 
         const std::string way = how;
         if (way == "removed") {

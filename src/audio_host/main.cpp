@@ -1,6 +1,7 @@
 // quorle_audio_host: captures what other programs play and streams it as mono s16le PCM at
 // 48 kHz on standard output; "--list" prints the applications with visible windows.
 #include "audio_host/cli/host_entry.h"
+#include "audio_host/process/application_list.h"
 #include "common/process_env.h"
 #include "common/std_streams.h"
 
@@ -8,7 +9,8 @@ int main(int argc, char** argv) {
     quorle::init_standard_streams();
     quorle::host::HostModes modes;
     modes.list_applications = []() -> quorle::Status {
-        return quorle::fail("application list is not available in this build yet");
+        return quorle::host::list_applications(quorle::host::system_process_platform(),
+                                               quorle::standard_output());
     };
     modes.run_capture = [](const quorle::host::CaptureRequest&) -> quorle::Status {
         return quorle::fail("capture is not available in this build yet");

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "common/result.h"
+#include "audio/cable/cable_identity.h"
 #include "common/text.h"
 #include "driver_setup/install/hardware_id_match.h"
 
@@ -50,8 +51,8 @@ std::u16string inf_path_text(const std::filesystem::path& driver_folder) {
 // The identifier followed by `nuls` NUL units: one for the driver update's string, two
 // for the hardware-ID multi-string written on the new device.
 std::u16string cable_id_with_nuls(std::size_t nuls) {
-    std::u16string text(kCableHardwareId);
-    text.append(nuls, u'\0');
+    std::u16string text = utf8_to_utf16z(audio::kVbCableIdentity);  // one NUL already
+    text.append(nuls - 1, u'\0');
     return text;
 }
 

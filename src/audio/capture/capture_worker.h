@@ -1,0 +1,73 @@
+#pragma once
+// Starting and stopping the capture worker thread "quorle-capture", and the pipeline the
+// capture run holds while it captures.
+//
+// Shutdown, in order: drop the sink (sink.reset() or let it go), clear the running flag
+// (worker.clear_running()), then stop_capture_worker(worker). stop_capture_worker clears the
+// flag itself too, and a CaptureWorker destroyed while its thread runs stops and joins it.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <thread>
+
+#include "audio/capture/capture_chunk.h"
+#include "audio/capture/capture_counters.h"
+#include "audio/capture/capture_sink.h"
+#include "common/clock.h"
+#include "common/named_thread.h"
+#include "common/result.h"
+#include "common/std_streams.h"
+
+namespace quorle::capture {
+
+// The worker thread's join handle and the running flag that stops it. Move-only.
+class CaptureWorker {
+  public:
+    CaptureWorker() = default;
+    CaptureWorker(std::shared_ptr<CaptureShared> shared, std::thread thread);
+    CaptureWorker(CaptureWorker&&) noexcept = default;
+    // Stops and joins this worker's own thread before taking the other's.
+    CaptureWorker& operator=(CaptureWorker&& other) noexcept;
+    CaptureWorker(const CaptureWorker&) = delete;
+    CaptureWorker& operator=(const CaptureWorker&) = delete;
+    // Stops and joins a thread that still runs.
+    ~CaptureWorker();
+
+    // Clears the running flag (release): the capture side takes nothing more and the worker
+    // ends within one poll period or one block.
+    void clear_running();
+    // Waits for the thread to end (after clear_running). Does nothing without a thread.
+    void join();
+    [[nodiscard]] bool joinable() const { return thread_.joinable(); }
+
+  private:
+    std::shared_ptr<CaptureShared> shared_;  // running flag and counters
+    std::thread thread_;                     // "quorle-capture"
+};
+
+struct CapturePipeline {
+    CaptureSink sink;      // the capture side (main thread)
+    CaptureWorker worker;  // the worker thread
+};
+
+struct WorkerOptions {
+    OutputStream* out = nullptr;         // nullptr: standard_output()
+    OutputStream* err = nullptr;         // nullptr: standard_error()
+    MonotonicClock* clock = nullptr;     // nullptr: system_clock()
+    ThreadLauncher* launcher = nullptr;  // nullptr: system_thread_launcher()
+    std::optional<bool> diagnostics;     // nullopt: presence of QUORLE_AUDIO_DIAGNOSTICS
+    std::uint64_t ring_capacity = kRingCapacity;
+};
+
+// Creates the pipeline (failing with "invalid capture format or capacity") and starts the
+// worker thread (failing with "capture worker: <description> (os error N)"). On failure
+// nothing is left behind. The worker sets *stop_flag (release) when standard output fails.
+[[nodiscard]] Result<CapturePipeline> start_capture_worker(
+    std::uint16_t channels, std::uint32_t sample_rate, std::shared_ptr<std::atomic<bool>> stop_flag,
+    const WorkerOptions& options = {});
+
+// Clears the running flag (release) and waits for the worker thread to end.
+void stop_capture_worker(CaptureWorker& worker);
+
+}  // namespace quorle::capture

@@ -2,26 +2,17 @@
 
 #include <fcntl.h>
 #include <unistd.h>
+
 #include <cerrno>
-#include <charconv>
 #include <string>
+
+#include "audio_host/process/linux/proc_stat.h"
 
 namespace quorle::pulse {
 
 namespace {
 
 constexpr int kMaxGenerations = 4096;
-
-std::optional<std::uint32_t> parse_decimal(std::string_view text) {
-    if (text.empty()) return std::nullopt;
-    for (const char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-    }
-    std::uint32_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-    return value;
-}
 
 }  // namespace
 
@@ -45,20 +36,7 @@ bool captures_stream(const ProcessLookup& processes, LoopbackTarget target,
 }
 
 std::optional<std::uint32_t> parse_process_id(std::string_view text) {
-    const std::optional<std::uint32_t> value = parse_decimal(text);
-    if (!value || *value == 0) return std::nullopt;
-    return value;
-}
-
-std::optional<std::uint32_t> parse_stat_parent(std::string_view stat) {
-    const std::size_t close = stat.rfind(')');
-    if (close == std::string_view::npos) return std::nullopt;
-    // After the command name: " S PPID ..." (one state letter, then the parent).
-    std::string_view rest = stat.substr(close + 1);
-    if (rest.size() < 4 || rest[0] != ' ' || rest[2] != ' ') return std::nullopt;
-    rest.remove_prefix(3);
-    const std::size_t end = rest.find(' ');
-    return parse_decimal(rest.substr(0, end));
+    return host::linux_process::parse_pid_name(text);
 }
 
 std::optional<std::uint32_t> ProcLookup::parent_of(std::uint32_t pid) const {
@@ -66,7 +44,7 @@ std::optional<std::uint32_t> ProcLookup::parent_of(std::uint32_t pid) const {
     const std::string path = "/proc/" + std::to_string(pid) + "/stat";
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return std::nullopt;
-    // The command name is at most 64 bytes; the fields up to the parent fit easily.
+    // The command name is at most 16 bytes; the fields up to the start time fit easily.
     char buffer[512];
     std::size_t size = 0;
     while (size < sizeof buffer) {
@@ -79,7 +57,9 @@ std::optional<std::uint32_t> ProcLookup::parent_of(std::uint32_t pid) const {
         size += static_cast<std::size_t>(n);
     }
     ::close(fd);
-    return parse_stat_parent(std::string_view(buffer, size));
+    const auto stat = host::linux_process::parse_proc_stat(std::string_view(buffer, size));
+    if (!stat) return std::nullopt;
+    return stat->parent_pid;
 }
 
 }  // namespace quorle::pulse

@@ -32,14 +32,11 @@ class ProcessLookup {
 [[nodiscard]] bool captures_stream(const ProcessLookup& processes, LoopbackTarget target,
                                    std::optional<std::uint32_t> stream_pid);
 
-// A process id property: decimal digits only, no sign, not 0, within 32 bits.
+// A process id property: decimal digits only, no sign, no leading zero, not 0, within
+// 32 bits (the form of a /proc directory name).
 [[nodiscard]] std::optional<std::uint32_t> parse_process_id(std::string_view text);
 
-// The parent process id from the text of /proc/<pid>/stat ("pid (comm) state ppid ...";
-// the command name may itself hold spaces and parentheses).
-[[nodiscard]] std::optional<std::uint32_t> parse_stat_parent(std::string_view stat);
-
-// The lookup over /proc.
+// The lookup over /proc (/proc/<pid>/stat, read as the process list reads it).
 class ProcLookup final : public ProcessLookup {
   public:
     [[nodiscard]] std::optional<std::uint32_t> parent_of(std::uint32_t pid) const override;

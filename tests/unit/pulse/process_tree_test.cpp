@@ -20,30 +20,7 @@ class FakeProcesses final : public ProcessLookup {
     }
 };
 
-TEST(ParseStatParent, ReadsTheFieldAfterTheLastParenthesis) {
-    struct Row {
-        const char* text;
-        std::optional<std::uint32_t> parent;
-    };
-    const Row rows[] = {
-        {"1234 (bash) S 1200 1234 1234 34816 0", 1200},
-        {"1 (systemd) S 0 1 1 0 -1", 0},
-        {"77 (a) b) (c) R 76 77", 76},  // a name with parentheses and spaces
-        {"77 () Z 4294967295 0", 4294967295u},
-        {"77 (x) S 4294967296 0", std::nullopt},  // beyond 32 bits
-        {"77 (x) S -5 0", std::nullopt},
-        {"77 (x) S  5 0", std::nullopt},
-        {"77 (x) S", std::nullopt},
-        {"77 (x) S 12", 12},  // the line may end after the field
-        {"77 (x)S 12 0", std::nullopt},
-        {"77 x S 12 0", std::nullopt},
-        {"", std::nullopt},
-    };
-    for (const Row& row : rows)
-        EXPECT_EQ(parse_stat_parent(row.text), row.parent) << row.text;
-}
-
-TEST(ParseProcessId, AcceptsOnlyPlainPositiveDecimals) {
+TEST(ParseProcessId, AcceptsOnlyTheFormOfAProcessDirectoryName) {
     struct Row {
         const char* text;
         std::optional<std::uint32_t> pid;

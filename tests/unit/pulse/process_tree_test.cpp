@@ -27,7 +27,7 @@ TEST(ParseProcessId, AcceptsOnlyTheFormOfAProcessDirectoryName) {
     };
     const Row rows[] = {
         {"4321", 4321},
-        {"007", 7},
+        {"007", std::nullopt},
         {"4294967295", 4294967295u},
         {"4294967296", std::nullopt},
         {"0", std::nullopt},

@@ -316,8 +316,9 @@ TEST(LoopbackLive, OneStreamComesThroughBitForBitAndIsDroppedWhenItEnds) {
 
     // The player's stream appears only after the capture is open: it is picked up late.
     // Its buffer is large so that a busy machine cannot make it underrun (the server then
-    // skips the late samples, and what was played is no longer what the file holds).
-    Player player({"--file", path, "--delay", "0.3", "--lead-in", "0.2", "--latency-ms", "250"});
+    // skips the late samples, and what was played is no longer what the file holds), and a
+    // second of silence leads in, so that the tap is surely attached when the signal plays.
+    Player player({"--file", path, "--delay", "0.3", "--lead-in", "1", "--latency-ms", "250"});
     ASSERT_GT(player.pid(), 0u);
     auto capture = open_capture({player.pid(), LoopbackMode::IncludeTargetTree});
     ASSERT_TRUE(capture);
@@ -337,7 +338,7 @@ TEST(LoopbackLive, OneStreamComesThroughBitForBitAndIsDroppedWhenItEnds) {
     const Captured after = read_packets(
         capture, [](const Captured& c) { return c.packets >= 20; }, 10s);
     EXPECT_EQ(after.failure, 0);
-    EXPECT_EQ(after.packets, 20u);
+    EXPECT_GE(after.packets, 20u);
     EXPECT_GE(after.silent, 15u);  // the tail of the stream may still be in the first ones
     EXPECT_EQ(capture->stop(), 0);
 }

@@ -1,5 +1,6 @@
 // quorle_audio_host: captures what other programs play and streams it as mono s16le PCM at
 // 48 kHz on standard output; "--list" prints the applications with visible windows.
+#include "audio_host/capture_run/capture_run.h"
 #include "audio_host/cli/host_entry.h"
 #include "audio_host/process/application_list.h"
 #include "common/process_env.h"
@@ -12,8 +13,14 @@ int main(int argc, char** argv) {
         return quorle::host::list_applications(quorle::host::system_process_platform(),
                                                quorle::standard_output());
     };
-    modes.run_capture = [](const quorle::host::CaptureRequest&) -> quorle::Status {
-        return quorle::fail("capture is not available in this build yet");
+    modes.run_capture = [](const quorle::host::CaptureRequest& request) -> quorle::Status {
+        const quorle::host::CaptureRunContext context{quorle::host::system_process_platform(),
+                                                      quorle::host::system_capture_platform(),
+                                                      quorle::host::process_console_stop(),
+                                                      quorle::host::system_timed_wait(),
+                                                      quorle::standard_error(),
+                                                      {}};
+        return quorle::host::run_capture(request, context);
     };
     return quorle::host::run_host(quorle::command_line_arguments(argc, argv), modes,
                                   quorle::standard_error());

@@ -26,8 +26,9 @@ namespace quorle {
 // The platform error text for `code`:
 // - Windows: `code` is an HRESULT (convert last-error values with hresult_from_win32 first);
 //   the message comes from the system message tables.
-// - Linux: `code` is an errno value; the message is strerror's text, and an unknown number
-//   gives the code-only form.
+// - Linux: `code` is an errno value, or an errno value e carried as hresult_from_win32(e)
+//   (0x8007xxxx); the message is strerror's text, and an unknown number gives the code-only
+//   form.
 [[nodiscard]] std::string platform_error_text(std::uint32_t code);
 
 // "<context>: <platform_error_text(code)>"

@@ -26,7 +26,11 @@ std::string errno_text(int code) {
 }  // namespace
 
 std::string platform_error_text(std::uint32_t code) {
-    return format_error_text(errno_text(static_cast<int>(code)), code);
+    // Linux layers that answer with COM-style results carry an errno value e as
+    // hresult_from_win32(e) (0x8007xxxx); its text is the errno's.
+    const bool carries_errno = (code & 0xFFFF0000u) == 0x80070000u;
+    const int number = carries_errno ? static_cast<int>(code & 0xFFFFu) : static_cast<int>(code);
+    return format_error_text(errno_text(number), code);
 }
 
 std::string os_error_description(int code) {

@@ -1,8 +1,12 @@
 // quorle_driver_setup: verifies the shipped VB-CABLE package beside the program against the
-// compiled-in digests and reports through its exit status (0, 3010 or 1) and, on failure,
-// one tagged line on standard error. Windowless; takes no arguments.
+// compiled-in digests, detects the cables, and installs VB-CABLE only when no device of it
+// exists. Reports through its exit status (0, 3010 or 1) and, on failure, one tagged line on
+// standard error. Windowless; takes no arguments.
+#include "audio/cable/system_cable_detection.h"
 #include "driver_setup/driver_integrity.h"
 #include "driver_setup/embedded_manifest.h"
+#include "driver_setup/install/cable_install.h"
+#include "driver_setup/install/device_installer.h"
 #include "driver_setup/run_setup.h"
 #include "driver_setup/setup_entry.h"
 
@@ -13,6 +17,14 @@ class ProgramSteps final : public quorle::setup::SetupSteps {
     quorle::Status verify_driver_files(const std::filesystem::path& driver_folder) override {
         return quorle::setup::verify_driver_files(driver_folder,
                                                   quorle::setup::embedded_manifest());
+    }
+    quorle::Result<quorle::audio::CableReport> detect_cables() override {
+        return quorle::audio::detect_cables();
+    }
+    quorle::setup::SetupResult install_cable_driver(
+        const std::filesystem::path& driver_folder) override {
+        return quorle::setup::install_cable_driver(quorle::setup::system_device_installer(),
+                                                   driver_folder);
     }
 };
 

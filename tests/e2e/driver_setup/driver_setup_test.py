@@ -1,7 +1,7 @@
 """Whole-program tests of quorle_driver_setup, copied into a temporary application folder as
 the translator's installation holds it: exact bytes on standard error, nothing on standard
 output, exit status. The synthetic build carries synthetic_manifest.json (four small files)
-so that a run can pass the integrity check and reach the steps after it."""
+so that a run can pass the integrity check and reach cable detection."""
 
 import argparse
 import os
@@ -77,15 +77,17 @@ class DriverSetupProgram(unittest.TestCase):
         self.assert_fails_with(e2e.run_native(program, []),
                                "bundled driver integrity check failed: VBCABLE_ControlPanel.exe")
 
-    def test_intact_package_passes_integrity_and_still_fails(self):
+    def test_intact_package_reaches_detection_which_finds_no_device_tree(self):
         program = self.install(SYNTHETIC)
         self.write_package()
         (self.drivers / "unlisted.sys").write_bytes(b"extra")
         (self.drivers / "sub").mkdir()
         (self.drivers / "sub" / "beta.sys").write_bytes(b"other")
-        # Past the integrity check the run must fail: detection is not built yet.
+        # Past the integrity check, detection reads the device tree first; without a Windows
+        # one it fails before the audio backend is asked (no backend line), and nothing is
+        # installed.
         self.assert_fails_with(e2e.run_native(program, []),
-                               "cable detection is not available in this build yet")
+                               "Cannot enumerate Windows audio driver identities")
 
     def test_damaged_package(self):
         program = self.install(SYNTHETIC)

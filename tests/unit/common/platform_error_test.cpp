@@ -39,6 +39,8 @@ TEST(PlatformErrorText, LinuxErrnoText) {
     EXPECT_EQ(platform_error_text(32), "Broken pipe (0x00000020)");
     EXPECT_EQ(platform_error_text(2), "No such file or directory (0x00000002)");
     EXPECT_EQ(platform_error_text(99999), "0x0001869F");
+    EXPECT_EQ(platform_error_text(0x80070026u), "Function not implemented (0x80070026)");
+    EXPECT_EQ(platform_error_text(0x80004005u), "0x80004005");
     EXPECT_EQ(os_error_message("capture worker: ", 11),
               "capture worker: Resource temporarily unavailable (os error 11)");
 }

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "driver_setup/exit_status.h"
-#include "driver_setup/run_setup.h"
 #include "setup_fakes.h"
 
 namespace quorle::setup {
@@ -104,28 +103,6 @@ TEST(SetupEntry, RunsWithTheDriverFolderAndMapsItsResult) {
                                      "failed: a\n"
                                    : "");
     }
-}
-
-class FakeSteps final : public SetupSteps {
-  public:
-    Status verify_answer;
-    std::vector<std::filesystem::path> verified;
-    Status verify_driver_files(const std::filesystem::path& folder) override {
-        verified.push_back(folder);
-        return verify_answer;
-    }
-};
-
-TEST(RunSetup, IntegrityFailurePassesUnchangedAndSuccessNeverClaimsSuccess) {
-    FakeSteps steps;
-    steps.verify_answer = fail("missing bundled driver file VBCABLE_Setup.exe");
-    EXPECT_EQ(run_setup("/d", steps),
-              SetupResult(SetupFailure{"missing bundled driver file VBCABLE_Setup.exe"}));
-
-    steps.verify_answer = {};
-    EXPECT_EQ(run_setup("/d", steps),
-              SetupResult(SetupFailure{std::string(kDetectionUnavailable)}));
-    EXPECT_EQ(steps.verified, (std::vector<std::filesystem::path>{"/d", "/d"}));
 }
 
 }  // namespace

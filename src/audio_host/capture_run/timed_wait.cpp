@@ -1,0 +1,22 @@
+#include "audio_host/capture_run/timed_wait.h"
+
+namespace quorle::host {
+namespace {
+
+class SteadyTimedWait final : public TimedWait {
+  public:
+    time_point now() const override { return std::chrono::steady_clock::now(); }
+    void wait_until(std::condition_variable& condition, std::unique_lock<std::mutex>& lock,
+                    time_point deadline) override {
+        condition.wait_until(lock, deadline);
+    }
+};
+
+}  // namespace
+
+TimedWait& system_timed_wait() {
+    static SteadyTimedWait time;
+    return time;
+}
+
+}  // namespace quorle::host

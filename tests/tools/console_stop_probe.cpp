@@ -1,0 +1,35 @@
+// console_stop_probe: installs the capture run's console stop handler (Windows console
+// control handler; SIGINT, SIGTERM and SIGHUP on Linux), writes "ready\n" to standard output
+// and waits until the console stop flag is set. Then writes "stopped\n" and exits 0; after
+// 60 seconds without a stop it writes "no stop\n" and exits 1.
+#include <chrono>
+#include <thread>
+
+#include "audio_host/capture_run/capture_platform.h"
+#include "audio_host/capture_run/console_stop.h"
+#include "common/platform_error.h"
+#include "common/std_streams.h"
+
+int main() {
+    using namespace std::chrono_literals;
+    quorle::init_standard_streams();
+    quorle::OutputStream& out = quorle::standard_output();
+    quorle::host::ConsoleStop& stop = quorle::host::process_console_stop();
+    const quorle::host::Win32Call installed =
+        quorle::host::system_capture_platform().install_console_handler(stop);
+    if (!installed.ok) {
+        (void)out.write("install failed " + std::to_string(installed.last_error) + "\n");
+        return 2;
+    }
+    (void)out.write("ready\n");
+    const auto give_up = std::chrono::steady_clock::now() + 60s;
+    while (!stop.flag().load(std::memory_order_acquire)) {
+        if (std::chrono::steady_clock::now() > give_up) {
+            (void)out.write("no stop\n");
+            return 1;
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    (void)out.write("stopped\n");
+    return 0;
+}

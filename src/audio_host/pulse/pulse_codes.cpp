@@ -17,11 +17,16 @@ bool is_pulse_code(std::int32_t code) {
     return (static_cast<std::uint32_t>(code) & 0xFFFF0000u) == kPulseFacilityBits;
 }
 
+std::string pulse_error_description(std::uint32_t code) {
+    if (!is_pulse_code(static_cast<std::int32_t>(code))) return {};
+    const char* text = pa_strerror(static_cast<int>(code & 0xFFFFu));
+    return text == nullptr ? std::string() : std::string(text);
+}
+
 std::string capture_error_text(std::int32_t code) {
     const auto raw = static_cast<std::uint32_t>(code);
     if (!is_pulse_code(code)) return platform_error_text(raw);
-    const char* text = pa_strerror(static_cast<int>(raw & 0xFFFFu));
-    return format_error_text(text == nullptr ? "" : text, raw);
+    return format_error_text(pulse_error_description(raw), raw);
 }
 
 std::int32_t invalid_argument_code() {

@@ -16,6 +16,10 @@ inline constexpr std::uint32_t kPulseFacilityBits = 0xA0500000u;
 // True for codes made by pulse_code.
 [[nodiscard]] bool is_pulse_code(std::int32_t code);
 
+// PulseAudio's description of a code made by pulse_code; empty for any other code (the form
+// the process-wide error description provider answers in, see common/platform_error.h).
+[[nodiscard]] std::string pulse_error_description(std::uint32_t code);
+
 // The platform error text of a capture code: for a PulseAudio code, PulseAudio's
 // description and the code; for any other code, the errno text of the Linux layer.
 [[nodiscard]] std::string capture_error_text(std::int32_t code);

@@ -1,8 +1,22 @@
 #include "common/platform_error.h"
 
+#include <atomic>
 #include <cstdio>
 
 namespace quorle {
+
+namespace {
+std::atomic<ErrorDescriptionProvider> description_provider{nullptr};
+}  // namespace
+
+void set_error_description_provider(ErrorDescriptionProvider provider) {
+    description_provider.store(provider, std::memory_order_release);
+}
+
+std::string registered_error_description(std::uint32_t code) {
+    const ErrorDescriptionProvider provider = description_provider.load(std::memory_order_acquire);
+    return provider == nullptr ? std::string() : provider(code);
+}
 
 std::string hex_code(std::uint32_t code) {
     char buffer[16];

@@ -31,6 +31,14 @@ namespace quorle {
 //   form.
 [[nodiscard]] std::string platform_error_text(std::uint32_t code);
 
+// Linux layers whose codes carry a facility of their own (the PulseAudio capture's
+// 0xA050xxxx) register the description of those codes once, before any can be reported;
+// platform_error_text then uses it. The provider answers an empty text for other codes.
+using ErrorDescriptionProvider = std::string (*)(std::uint32_t code);
+void set_error_description_provider(ErrorDescriptionProvider provider);
+// The registered provider's description of `code`; empty without a provider or an answer.
+[[nodiscard]] std::string registered_error_description(std::uint32_t code);
+
 // "<context>: <platform_error_text(code)>"
 [[nodiscard]] std::string context_error(std::string_view context, std::uint32_t code);
 

@@ -26,6 +26,9 @@ std::string errno_text(int code) {
 }  // namespace
 
 std::string platform_error_text(std::uint32_t code) {
+    if (std::string described = registered_error_description(code); !described.empty()) {
+        return format_error_text(described, code);
+    }
     // Linux layers that answer with COM-style results carry an errno value e as
     // hresult_from_win32(e) (0x8007xxxx); its text is the errno's.
     const bool carries_errno = (code & 0xFFFF0000u) == 0x80070000u;

@@ -1,7 +1,8 @@
 """Whole-binary tests of a capture run as far as this machine can take one: the process
 checks (wrong parent, identity, ancestry) and the activation of the process-loopback client.
-Natively on Linux the activation reports that no backend exists; under Wine (through the
-Windows translator launcher) the activation starts and Wine completes it with 0x80070002.
+Natively on Linux the activation looks for a PulseAudio server and, as these tests name a
+socket that does not exist, finds none; under Wine (through the Windows translator launcher)
+the activation starts and Wine completes it with 0x80070002.
 Every failure is one exact error line, no header line, nothing on standard output, status 1.
 """
 
@@ -25,7 +26,10 @@ IDENTITY_CHANGED = "selected process identity changed; refresh the process list"
 NOT_CHILD = "excluded PID must be the helper's parent application"
 INCLUDES_TRANSLATOR = "selected process tree includes the translator or belongs to it"
 NOT_PRESENT = "selected process is no longer present"
-LINUX_ACTIVATION = "activate process loopback: Function not implemented (0x80070026)"
+LINUX_ACTIVATION = ("process-loopback activation (requires supported Windows build): "
+                    "Connection refused (0xA0500006)")
+# No PulseAudio server for the native runs, whatever this machine runs.
+NO_SERVER = dict(os.environ, PULSE_SERVER="unix:/nonexistent/quorle/native")
 # Wine 8 completes the activation with ERROR_FILE_NOT_FOUND as an HRESULT.
 WINE_ACTIVATION = ("process-loopback activation (requires supported Windows build): "
                    "File not found. (0x80070002)")
@@ -40,7 +44,7 @@ def run_host(args):
     if LAUNCHER:
         return e2e.run_under_wine(LAUNCHER, HOST, ["--exclude-pids", "{PID}", *args],
                                   launcher_options=["--timeout-ms", "60000"])
-    return e2e.run_native(HOST, ["--exclude-pids", str(os.getpid()), *args])
+    return e2e.run_native(HOST, ["--exclude-pids", str(os.getpid()), *args], env=NO_SERVER)
 
 
 class UnrelatedProcess:

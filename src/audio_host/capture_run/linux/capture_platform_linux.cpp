@@ -1,7 +1,7 @@
 // The capture seam on Linux. There is no COM (joining the apartment always succeeds) and
 // the console control events are the signals SIGINT, SIGTERM and SIGHUP, which only set the
-// console stop flag. The process-loopback activation has no Linux backend in this build: it
-// fails at once with ENOSYS, never with a pretended client.
+// console stop flag. The process-loopback activation is served by the PulseAudio capture;
+// a build without libpulse fails it at once with ENOSYS, never with a pretended client.
 #include <signal.h>
 #include <sys/eventfd.h>
 
@@ -12,6 +12,9 @@
 #include "audio_host/capture_run/capture_platform.h"
 #include "audio_host/capture_run/console_stop.h"
 #include "audio_host/capture_run/linux/capture_event_linux.h"
+#if QUORLE_PULSE_CAPTURE
+#include "audio_host/capture_run/linux/pulse_activation_linux.h"
+#endif
 #include "common/com_apartment.h"
 #include "common/platform_error.h"
 
@@ -37,6 +40,12 @@ void on_stop_signal(int) {
 
 class LinuxCapturePlatform final : public CapturePlatform {
   public:
+    LinuxCapturePlatform() {
+#if QUORLE_PULSE_CAPTURE
+        linux_layer::register_pulse_error_text();
+#endif
+    }
+
     HResult join_multithreaded_apartment(std::unique_ptr<PlatformReference>& membership) override {
         ComApartment apartment = ComApartment::join_multithreaded();
         const HResult result = apartment.result();
@@ -46,12 +55,19 @@ class LinuxCapturePlatform final : public CapturePlatform {
         return result;
     }
 
+#if QUORLE_PULSE_CAPTURE
+    ActivationStart activate_process_loopback(const ActivationParameters& parameters,
+                                              ActivationCompletion completion) override {
+        return linux_layer::start_pulse_activation(parameters, std::move(completion));
+    }
+#else
     ActivationStart activate_process_loopback(const ActivationParameters&,
                                               ActivationCompletion) override {
         ActivationStart start;
         start.result = static_cast<HResult>(hresult_from_win32(ENOSYS));
         return start;
     }
+#endif
 
     Win32Call create_capture_event(std::unique_ptr<CaptureEvent>& event) override {
         const int descriptor = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);

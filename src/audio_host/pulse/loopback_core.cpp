@@ -1,0 +1,250 @@
+#include "audio_host/pulse/loopback_core.h"
+
+#include <algorithm>
+
+namespace quorle::pulse {
+
+namespace {
+// Failures of one tap, without data in between, after which it is given up.
+constexpr int kMaxTapFailures = 3;
+}  // namespace
+
+LoopbackCore::LoopbackCore(MonitorServer& server, const ProcessLookup& processes,
+                           LoopbackTarget target, PacketQueue& packets, CoreConfig config)
+    : server_(server),
+      processes_(processes),
+      target_(target),
+      packets_(packets),
+      config_(config),
+      mix_(kFramesPerPacket * kChannels, 0.0f) {}
+
+void LoopbackCore::on_sink_input(const SinkInputInfo& info) {
+    const bool wanted = captures_stream(processes_, target_, info.process_id);
+    const auto it = taps_.find(info.index);
+    if (it == taps_.end()) {
+        if (wanted) attach_new(info.index);
+        return;
+    }
+    // A known sink input is only reconsidered while its tap is being looked up again.
+    Tap& tap = it->second;
+    if (tap.state != TapState::Querying) return;
+    if (wanted) {
+        reattach(info.index, tap);
+    } else {
+        end_tap(info.index, tap);
+    }
+}
+
+void LoopbackCore::on_listing_done() {
+    listing_done_ = true;
+}
+
+void LoopbackCore::on_sink_input_missing(std::uint32_t index) {
+    const auto it = taps_.find(index);
+    if (it != taps_.end() && it->second.state == TapState::Querying) end_tap(index, it->second);
+}
+
+void LoopbackCore::on_sink_input_removed(std::uint32_t index) {
+    const auto it = taps_.find(index);
+    if (it == taps_.end() || it->second.state == TapState::Ending) return;
+    if (it->second.state != TapState::Querying) server_.detach(index);
+    end_tap(index, it->second);
+}
+
+void LoopbackCore::on_tap_ready(std::uint32_t index) {
+    const auto it = taps_.find(index);
+    if (it == taps_.end() || it->second.state != TapState::Connecting) return;
+    Tap& tap = it->second;
+    tap.state = TapState::Ready;
+    if (tap.reattached) {
+        tap.reattached = false;
+        // The stream restarted: whatever came before does not continue seamlessly.
+        if (running_) discontinuity_ = true;
+    }
+}
+
+void LoopbackCore::on_tap_failed(std::uint32_t index, TapFailure failure, std::int32_t code) {
+    const auto it = taps_.find(index);
+    if (it == taps_.end()) return;
+    Tap& tap = it->second;
+    if (tap.state != TapState::Connecting && tap.state != TapState::Ready) return;
+    server_.detach(index);
+    if (failure == TapFailure::SinkInputMissing) {
+        end_tap(index, tap);
+        return;
+    }
+    if (failure == TapFailure::Refused && tap.state == TapState::Connecting) {
+        end_tap(index, tap);
+        report_failure(code);
+        return;
+    }
+    // Ended or moved: look the sink input up again.
+    if (++tap.failures >= kMaxTapFailures) {
+        end_tap(index, tap);
+        return;
+    }
+    tap.state = TapState::Querying;
+    if (server_.query(index) != 0) {
+        end_tap(index, tap);
+        return;
+    }
+    resume_waiting();
+}
+
+void LoopbackCore::on_tap_data(std::uint32_t index, const void* data, std::size_t bytes,
+                               std::uint64_t now_us) {
+    const auto it = taps_.find(index);
+    if (it == taps_.end() || it->second.state == TapState::Ending) return;
+    Tap& tap = it->second;
+    tap.failures = 0;
+    if (tap.queue.push_bytes(data, bytes) > 0 && running_) discontinuity_ = true;
+    if (running_) advance(now_us);
+}
+
+void LoopbackCore::resume_waiting() {
+    // Packets that waited for a tap go out as soon as it delivered or stopped playing.
+    if (running_ && pending_ > 0) flush(0, false);
+}
+
+void LoopbackCore::on_tap_hole(std::uint32_t index, std::size_t bytes) {
+    const auto it = taps_.find(index);
+    if (it == taps_.end() || it->second.state == TapState::Ending) return;
+    // The missing span keeps its place in time as silence.
+    it->second.queue.push_silence(bytes / kBytesPerFrame);
+    if (running_) discontinuity_ = true;
+    resume_waiting();
+}
+
+void LoopbackCore::on_connection_failed(std::int32_t code) {
+    report_failure(code);
+}
+
+bool LoopbackCore::setup_settled() const {
+    if (!listing_done_) return false;
+    return std::none_of(taps_.begin(), taps_.end(), [](const auto& entry) {
+        return entry.second.state == TapState::Connecting ||
+               entry.second.state == TapState::Querying;
+    });
+}
+
+std::uint64_t LoopbackCore::start(std::uint64_t now_us) {
+    // The capture begins now: what was collected before is not part of it.
+    for (auto it = taps_.begin(); it != taps_.end();) {
+        if (it->second.state == TapState::Ending) {
+            it = taps_.erase(it);
+        } else {
+            it->second.queue.clear();
+            ++it;
+        }
+    }
+    packets_.clear();
+    discontinuity_ = false;
+    running_ = true;
+    pending_ = 0;
+    next_tick_us_ = now_us + kTickMicros;
+    return next_tick_us_;
+}
+
+std::uint64_t LoopbackCore::on_timer(std::uint64_t now_us) {
+    if (running_) advance(now_us);
+    return next_wake_us();
+}
+
+std::uint64_t LoopbackCore::next_wake_us() const {
+    if (pending_ > 0) return oldest_due_us_ + config_.grace_us;
+    const bool delivering = std::any_of(taps_.begin(), taps_.end(), [](const auto& entry) {
+        return entry.second.state == TapState::Ready && entry.second.queue.playing();
+    });
+    return delivering ? next_tick_us_ + config_.grace_us : next_tick_us_;
+}
+
+void LoopbackCore::advance(std::uint64_t now_us) {
+    while (next_tick_us_ <= now_us) {
+        if (pending_ == 0) oldest_due_us_ = next_tick_us_;
+        ++pending_;
+        next_tick_us_ += kTickMicros;
+    }
+    if (pending_ > config_.max_pending) {
+        // Too far behind to catch up: the oldest due packets are skipped, and that shows.
+        oldest_due_us_ += (pending_ - config_.max_pending) * kTickMicros;
+        pending_ = config_.max_pending;
+        discontinuity_ = true;
+    }
+    flush(now_us, true);
+}
+
+void LoopbackCore::flush(std::uint64_t now_us, bool late) {
+    while (pending_ > 0) {
+        const bool overdue = late && now_us >= oldest_due_us_ + config_.grace_us;
+        if (!overdue && waiting_for_data()) return;
+        produce_packet();
+        --pending_;
+        oldest_due_us_ += kTickMicros;
+    }
+}
+
+bool LoopbackCore::waiting_for_data() const {
+    return std::any_of(taps_.begin(), taps_.end(), [](const auto& entry) {
+        return entry.second.state == TapState::Ready &&
+               entry.second.queue.waiting_for(kFramesPerPacket);
+    });
+}
+
+void LoopbackCore::attach_new(std::uint32_t index) {
+    const std::int32_t code = server_.attach(index);
+    if (code != 0) {
+        report_failure(code);
+        return;
+    }
+    taps_.emplace(
+        index, Tap{TapState::Connecting, StreamQueue(config_.queue_frames, config_.start_frames)});
+}
+
+void LoopbackCore::reattach(std::uint32_t index, Tap& tap) {
+    const std::int32_t code = server_.attach(index);
+    if (code != 0) {
+        end_tap(index, tap);
+        report_failure(code);
+        return;
+    }
+    tap.state = TapState::Connecting;
+    tap.reattached = true;
+}
+
+void LoopbackCore::end_tap(std::uint32_t index, Tap& tap) {
+    if (!running_ || tap.queue.queued_frames() == 0) {
+        taps_.erase(index);
+    } else {
+        tap.state = TapState::Ending;
+        tap.queue.finish();
+    }
+    resume_waiting();
+}
+
+void LoopbackCore::report_failure(std::int32_t code) {
+    if (!setup_done_) {
+        if (setup_failure_ == 0) setup_failure_ = code;
+        return;
+    }
+    packets_.fail(code);
+}
+
+void LoopbackCore::produce_packet() {
+    std::fill(mix_.begin(), mix_.end(), 0.0f);
+    bool contributed = false;
+    for (auto it = taps_.begin(); it != taps_.end();) {
+        StreamQueue& queue = it->second.queue;
+        if (queue.mix_into(mix_.data(), kFramesPerPacket) > 0) contributed = true;
+        if (it->second.state == TapState::Ending && queue.queued_frames() == 0) {
+            it = taps_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    std::uint32_t flags = contributed ? 0u : kFlagSilent;
+    if (discontinuity_) flags |= kFlagDataDiscontinuity;
+    discontinuity_ = false;
+    packets_.push(mix_.data(), flags);
+}
+
+}  // namespace quorle::pulse

@@ -1,0 +1,156 @@
+#pragma once
+// The decisions of the PulseAudio loopback capture, free of libpulse: which sink inputs to
+// tap, what to do when a tap fails, and the fixed 10 ms mixing tick that turns the tapped
+// streams into one packet stream.
+//
+// The server layer feeds events in (all on the server thread) and carries out the
+// commands of MonitorServer; the packets go to the PacketQueue for the capture thread.
+//
+// The tick schedule is fixed (one packet per 10 ms of the monotonic clock, never drifting),
+// but a due packet waits while a playing stream's data is late, up to a grace period: the
+// server's delivery jitters with the load of the machine, and a packet mixed a few
+// milliseconds later is better than silence cut into the middle of a stream. While streams
+// deliver, arriving data produces the due packets, so the timer does not wake the thread a
+// second time per tick; it stays as the fallback for when nothing arrives.
+//
+// Stream life:
+//   a matching sink input appears  -> attach (a record stream on its monitor) -> Connecting
+//   the tap is ready               -> Ready (a re-attached tap flags a discontinuity)
+//   the tap fails, sink input gone -> Ending (what is queued is played out, then dropped)
+//   the tap fails otherwise        -> Querying: the sink input is looked up again and, if it
+//                                     still exists and matches (moved to another sink), it
+//                                     is attached again; three failures without data in
+//                                     between give it up
+//   the server refuses a new tap   -> a set-up failure (during opening) or the capture's
+//                                     failure (while capturing)
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <vector>
+
+#include "audio_host/pulse/loopback_types.h"
+#include "audio_host/pulse/packet_queue.h"
+#include "audio_host/pulse/process_tree.h"
+#include "audio_host/pulse/stream_queue.h"
+
+namespace quorle::pulse {
+
+// What the server knows about a playback stream (a sink input).
+struct SinkInputInfo {
+    std::uint32_t index = 0;
+    std::optional<std::uint32_t> process_id;  // parsed `application.process.id`
+};
+
+// Why a record stream on a sink input's monitor failed.
+enum class TapFailure {
+    SinkInputMissing,  // the sink input does not exist (ended before or while connecting)
+    SinkInputKilled,   // the sink input ended or moved to another sink
+    Refused,           // the server refused the stream for any other reason
+};
+
+// Commands to the server layer. Each is answered later by events of LoopbackCore; after
+// detach no further event arrives for that tap.
+class MonitorServer {
+  public:
+    virtual ~MonitorServer() = default;
+    // Starts a record stream on the sink input's monitor. 0, or the code of a failure that
+    // happened at once (then no event follows).
+    [[nodiscard]] virtual std::int32_t attach(std::uint32_t sink_input) = 0;
+    // Ends the record stream of the sink input (if any).
+    virtual void detach(std::uint32_t sink_input) = 0;
+    // Looks the sink input up: answered by on_sink_input or on_sink_input_missing. 0, or
+    // the code of a failure that happened at once (then no event follows).
+    [[nodiscard]] virtual std::int32_t query(std::uint32_t sink_input) = 0;
+};
+
+struct CoreConfig {
+    std::size_t queue_frames = 20 * kFramesPerPacket;  // per stream: 200 ms
+    std::size_t start_frames = kFramesPerPacket;       // collected before a stream plays
+    std::uint64_t grace_us = 40000;                    // how long a packet waits for data
+    std::size_t max_pending = 32;                      // due packets kept; more are skipped
+};
+
+class LoopbackCore {
+  public:
+    LoopbackCore(MonitorServer& server, const ProcessLookup& processes, LoopbackTarget target,
+                 PacketQueue& packets, CoreConfig config = {});
+
+    // --- events of the server layer ---
+    void on_sink_input(const SinkInputInfo& info);
+    void on_listing_done();
+    void on_sink_input_missing(std::uint32_t index);
+    void on_sink_input_removed(std::uint32_t index);
+    void on_tap_ready(std::uint32_t index);
+    void on_tap_failed(std::uint32_t index, TapFailure failure, std::int32_t code);
+    // Data of a tap, arrived at `now_us`; produces the packets that became due.
+    void on_tap_data(std::uint32_t index, const void* data, std::size_t bytes,
+                     std::uint64_t now_us);
+    void on_tap_hole(std::uint32_t index, std::size_t bytes);
+    void on_connection_failed(std::int32_t code);
+
+    // --- opening ---
+    // Every sink input of the first listing has been decided and every tap has settled.
+    [[nodiscard]] bool setup_settled() const;
+    // The first failure while opening (a refused tap), 0 while none.
+    [[nodiscard]] std::int32_t setup_failure() const { return setup_failure_; }
+    // The opening is over: from now on failures go to the packet queue.
+    void finish_setup() { setup_done_ = true; }
+
+    // --- capturing (monotonic microseconds) ---
+    // Starts the tick; returns the time of the first tick.
+    std::uint64_t start(std::uint64_t now_us);
+    // Produces the packets that are due (unless they wait for late data); returns when to
+    // call again (next_wake_us).
+    std::uint64_t on_timer(std::uint64_t now_us);
+    // When the timer must call next: the end of the grace period of a waiting packet; the
+    // next tick while no stream delivers; the next tick plus the grace period while streams
+    // deliver (their data produces the packets).
+    [[nodiscard]] std::uint64_t next_wake_us() const;
+    void stop() { running_ = false; }
+
+    // For tests and diagnostics.
+    [[nodiscard]] std::size_t tap_count() const { return taps_.size(); }
+    [[nodiscard]] bool has_tap(std::uint32_t index) const { return taps_.contains(index); }
+
+  private:
+    enum class TapState { Connecting, Ready, Querying, Ending };
+    struct Tap {
+        TapState state;
+        StreamQueue queue;
+        int failures = 0;         // failures since the tap last delivered data
+        bool reattached = false;  // a discontinuity is due when it becomes ready
+    };
+
+    void attach_new(std::uint32_t index);
+    void reattach(std::uint32_t index, Tap& tap);
+    // The tap stops delivering; what it holds is played out. `tap` is gone afterwards.
+    void end_tap(std::uint32_t index, Tap& tap);
+    void resume_waiting();
+    void report_failure(std::int32_t code);
+    // Makes the ticks up to `now_us` due and produces what can go out.
+    void advance(std::uint64_t now_us);
+    // Produces due packets; `late` forces those whose grace period has passed at `now_us`.
+    void flush(std::uint64_t now_us, bool late);
+    [[nodiscard]] bool waiting_for_data() const;
+    void produce_packet();
+
+    MonitorServer& server_;
+    const ProcessLookup& processes_;
+    LoopbackTarget target_;
+    PacketQueue& packets_;
+    CoreConfig config_;
+
+    std::map<std::uint32_t, Tap> taps_;  // by sink input index: the mixing order
+    std::vector<float> mix_;             // one packet
+    bool listing_done_ = false;
+    bool setup_done_ = false;
+    std::int32_t setup_failure_ = 0;
+    bool running_ = false;
+    bool discontinuity_ = false;       // the next packet carries the flag
+    std::uint64_t next_tick_us_ = 0;   // the next tick of the schedule
+    std::size_t pending_ = 0;          // due packets not produced yet
+    std::uint64_t oldest_due_us_ = 0;  // when the oldest of them was due
+};
+
+}  // namespace quorle::pulse

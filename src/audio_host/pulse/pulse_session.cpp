@@ -1,0 +1,301 @@
+#include "audio_host/pulse/pulse_session.h"
+
+#include <pulse/rtclock.h>
+
+#include "audio_host/pulse/pulse_codes.h"
+
+namespace quorle::pulse {
+
+namespace {
+
+constexpr const char* kApplicationName = "Quorle audio host";
+constexpr const char* kTapName = "Quorle loopback";
+
+SinkInputInfo sink_input_info(const pa_sink_input_info& info) {
+    SinkInputInfo result;
+    result.index = info.index;
+    const char* pid = pa_proplist_gets(info.proplist, PA_PROP_APPLICATION_PROCESS_ID);
+    if (pid != nullptr) result.process_id = parse_process_id(pid);
+    return result;
+}
+
+TapFailure tap_failure(int error) {
+    switch (error) {
+        case PA_ERR_NOENTITY:
+            return TapFailure::SinkInputMissing;
+        case PA_ERR_KILLED:
+            return TapFailure::SinkInputKilled;
+        default:
+            return TapFailure::Refused;
+    }
+}
+
+}  // namespace
+
+PulseSession::PulseSession(LoopbackTarget target)
+    : packets_(kPacketCapacity), target_(target), core_(*this, processes_, target_, packets_) {}
+
+PulseSession::~PulseSession() {
+    // Nothing may run on the loop's thread while the objects it serves are released.
+    if (mainloop_ && thread_started_) pa_threaded_mainloop_stop(mainloop_.get());
+}
+
+std::int32_t PulseSession::context_code() const {
+    return pulse_code(context_ ? pa_context_errno(context_.get()) : PA_ERR_INTERNAL);
+}
+
+std::expected<void, OpenFailure> PulseSession::open(std::uint64_t deadline_us) {
+    mainloop_.reset(pa_threaded_mainloop_new());
+    if (!mainloop_)
+        return std::unexpected(OpenFailure{OpenStage::Connect, pulse_code(PA_ERR_INTERNAL)});
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainloop_.get());
+
+    ProplistHandle properties(pa_proplist_new());
+    if (!properties)
+        return std::unexpected(OpenFailure{OpenStage::Connect, pulse_code(PA_ERR_INTERNAL)});
+    pa_proplist_sets(properties.get(), PA_PROP_APPLICATION_NAME, kApplicationName);
+    context_.reset(pa_context_new_with_proplist(api, kApplicationName, properties.get()));
+    if (!context_)
+        return std::unexpected(OpenFailure{OpenStage::Connect, pulse_code(PA_ERR_INTERNAL)});
+    pa_context_set_state_callback(context_.get(), &PulseSession::on_context_state, this);
+    // Never start a server of our own: no reachable server is a failure.
+    if (pa_context_connect(context_.get(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        return std::unexpected(OpenFailure{OpenStage::Connect, context_code()});
+    }
+
+    if (pa_threaded_mainloop_start(mainloop_.get()) < 0) {
+        return std::unexpected(OpenFailure{OpenStage::Connect, pulse_code(PA_ERR_INTERNAL)});
+    }
+    thread_started_ = true;
+    MainloopLock lock(mainloop_.get());
+    deadline_timer_ = TimeEventHandle(
+        api, pa_context_rttime_new(context_.get(), deadline_us, &PulseSession::on_deadline, this));
+
+    auto connected = wait_for([this] { return ready_; }, OpenStage::Connect);
+    if (!connected) return connected;
+
+    // Subscribe first, so that no stream slips between the listing and the events.
+    pa_context_set_subscribe_callback(context_.get(), &PulseSession::on_subscription, this);
+    OperationHandle subscribing(pa_context_subscribe(
+        context_.get(), PA_SUBSCRIPTION_MASK_SINK_INPUT, &PulseSession::on_subscribed, this));
+    if (!subscribing) return std::unexpected(OpenFailure{OpenStage::Setup, context_code()});
+    OperationHandle listing(
+        pa_context_get_sink_input_info_list(context_.get(), &PulseSession::on_listing, this));
+    if (!listing) return std::unexpected(OpenFailure{OpenStage::Setup, context_code()});
+
+    auto settled = wait_for(
+        [this] { return setup_code_ != 0 || core_.setup_failure() != 0 || core_.setup_settled(); },
+        OpenStage::Setup);
+    if (!settled) return settled;
+    if (setup_code_ != 0) return std::unexpected(OpenFailure{OpenStage::Setup, setup_code_});
+    if (core_.setup_failure() != 0) {
+        return std::unexpected(OpenFailure{OpenStage::Setup, core_.setup_failure()});
+    }
+    core_.finish_setup();
+    deadline_timer_.reset();
+    return {};
+}
+
+template <class Done>
+std::expected<void, OpenFailure> PulseSession::wait_for(Done done, OpenStage stage) {
+    while (!done()) {
+        if (context_failed_) return std::unexpected(OpenFailure{stage, context_code()});
+        if (timed_out_) return std::unexpected(OpenFailure{OpenStage::TimedOut, 0});
+        pa_threaded_mainloop_wait(mainloop_.get());
+    }
+    return {};
+}
+
+std::int32_t PulseSession::start() {
+    MainloopLock lock(mainloop_.get());
+    if (running_) return bad_state_code();
+    pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainloop_.get());
+    armed_us_ = core_.start(pa_rtclock_now());
+    tick_timer_ = TimeEventHandle(
+        api, pa_context_rttime_new(context_.get(), armed_us_, &PulseSession::on_tick, this));
+    if (tick_timer_.get() == nullptr) return pulse_code(PA_ERR_INTERNAL);
+    running_ = true;
+    return 0;
+}
+
+std::int32_t PulseSession::stop() {
+    MainloopLock lock(mainloop_.get());
+    if (!running_) return 0;
+    core_.stop();
+    tick_timer_.reset();
+    running_ = false;
+    return 0;
+}
+
+std::int32_t PulseSession::attach(std::uint32_t sink_input) {
+    const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, kSampleRate,
+                              static_cast<std::uint8_t>(kChannels)};
+    pa_channel_map map;
+    pa_channel_map_init_stereo(&map);
+    StreamHandle stream(pa_stream_new(context_.get(), kTapName, &spec, &map));
+    if (!stream) return context_code();
+    auto tap = std::make_unique<Tap>(Tap{this, sink_input, std::move(stream)});
+    pa_stream* raw = tap->stream.get();
+    if (pa_stream_set_monitor_stream(raw, sink_input) < 0) return context_code();
+    pa_stream_set_state_callback(raw, &PulseSession::on_tap_state, tap.get());
+    pa_stream_set_read_callback(raw, &PulseSession::on_tap_read, tap.get());
+    // An explicit fragment keeps the delivery at about one tick; the server's default is
+    // seconds. A moved sink input ends the tap instead of moving it, so it is re-attached.
+    pa_buffer_attr attributes{};
+    attributes.maxlength = static_cast<std::uint32_t>(-1);
+    attributes.tlength = static_cast<std::uint32_t>(-1);
+    attributes.prebuf = static_cast<std::uint32_t>(-1);
+    attributes.minreq = static_cast<std::uint32_t>(-1);
+    attributes.fragsize = kFragmentBytes;
+    const auto flags =
+        static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
+    if (pa_stream_connect_record(raw, nullptr, &attributes, flags) < 0) return context_code();
+    taps_[sink_input] = std::move(tap);
+    return 0;
+}
+
+void PulseSession::detach(std::uint32_t sink_input) {
+    taps_.erase(sink_input);
+}
+
+std::int32_t PulseSession::query(std::uint32_t sink_input) {
+    const std::uint64_t serial = next_query_++;
+    Query& entry = queries_[serial];
+    entry = Query{this, serial, sink_input};
+    OperationHandle operation(pa_context_get_sink_input_info(context_.get(), sink_input,
+                                                             &PulseSession::on_query, &entry));
+    if (!operation) {
+        queries_.erase(serial);
+        return context_code();
+    }
+    return 0;
+}
+
+void PulseSession::on_context_state(pa_context* context, void* userdata) {
+    auto* self = static_cast<PulseSession*>(userdata);
+    switch (pa_context_get_state(context)) {
+        case PA_CONTEXT_READY:
+            self->ready_ = true;
+            break;
+        case PA_CONTEXT_FAILED:
+        case PA_CONTEXT_TERMINATED:
+            self->context_failed_ = true;
+            self->core_.on_connection_failed(self->context_code());
+            break;
+        default:
+            break;
+    }
+    pa_threaded_mainloop_signal(self->mainloop_.get(), 0);
+}
+
+void PulseSession::on_subscription(pa_context*, pa_subscription_event_type_t type,
+                                   std::uint32_t index, void* userdata) {
+    auto* self = static_cast<PulseSession*>(userdata);
+    if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) != PA_SUBSCRIPTION_EVENT_SINK_INPUT) return;
+    if ((type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) == PA_SUBSCRIPTION_EVENT_REMOVE) {
+        self->core_.on_sink_input_removed(index);
+        self->rearm();
+    } else {
+        // New or changed (moved, property update): look at it again. A failed request
+        // means the connection is going; its own failure reports that.
+        (void)self->query(index);
+    }
+}
+
+void PulseSession::on_subscribed(pa_context* context, int success, void* userdata) {
+    auto* self = static_cast<PulseSession*>(userdata);
+    if (!success && self->setup_code_ == 0) {
+        self->setup_code_ = pulse_code(pa_context_errno(context));
+    }
+    pa_threaded_mainloop_signal(self->mainloop_.get(), 0);
+}
+
+void PulseSession::on_listing(pa_context* context, const pa_sink_input_info* info, int eol,
+                              void* userdata) {
+    auto* self = static_cast<PulseSession*>(userdata);
+    if (eol < 0) {
+        if (self->setup_code_ == 0) self->setup_code_ = pulse_code(pa_context_errno(context));
+    } else if (eol > 0) {
+        self->core_.on_listing_done();
+    } else if (info != nullptr) {
+        self->core_.on_sink_input(sink_input_info(*info));
+    }
+    pa_threaded_mainloop_signal(self->mainloop_.get(), 0);
+}
+
+void PulseSession::on_query(pa_context*, const pa_sink_input_info* info, int eol, void* userdata) {
+    auto* entry = static_cast<Query*>(userdata);
+    PulseSession* self = entry->session;
+    const std::uint32_t index = entry->index;
+    if (eol == 0 && info != nullptr) {
+        self->core_.on_sink_input(sink_input_info(*info));
+    } else {
+        // The end of the answer (eol > 0) or no such sink input (eol < 0).
+        const bool found = eol > 0;
+        self->queries_.erase(entry->serial);
+        if (!found) self->core_.on_sink_input_missing(index);
+    }
+    pa_threaded_mainloop_signal(self->mainloop_.get(), 0);
+}
+
+void PulseSession::on_tap_state(pa_stream* stream, void* userdata) {
+    auto* tap = static_cast<Tap*>(userdata);
+    PulseSession* self = tap->session;
+    const std::uint32_t index = tap->index;
+    switch (pa_stream_get_state(stream)) {
+        case PA_STREAM_READY:
+            self->core_.on_tap_ready(index);
+            break;
+        case PA_STREAM_FAILED:
+        case PA_STREAM_TERMINATED: {
+            const int error = pa_context_errno(self->context_.get());
+            // The core detaches the tap here: `tap` is gone afterwards.
+            self->core_.on_tap_failed(index, tap_failure(error), pulse_code(error));
+            break;
+        }
+        default:
+            break;
+    }
+    self->rearm();
+    pa_threaded_mainloop_signal(self->mainloop_.get(), 0);
+}
+
+void PulseSession::on_tap_read(pa_stream* stream, std::size_t, void* userdata) {
+    auto* tap = static_cast<Tap*>(userdata);
+    for (;;) {
+        const void* data = nullptr;
+        std::size_t bytes = 0;
+        if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0) return;
+        if (data != nullptr) {
+            tap->session->core_.on_tap_data(tap->index, data, bytes, pa_rtclock_now());
+        } else {
+            tap->session->core_.on_tap_hole(tap->index, bytes);
+        }
+        pa_stream_drop(stream);
+        tap->session->rearm();
+    }
+}
+
+void PulseSession::on_deadline(pa_mainloop_api*, pa_time_event*, const struct timeval*,
+                               void* userdata) {
+    auto* self = static_cast<PulseSession*>(userdata);
+    self->timed_out_ = true;
+    pa_threaded_mainloop_signal(self->mainloop_.get(), 0);
+}
+
+void PulseSession::on_tick(pa_mainloop_api*, pa_time_event* event, const struct timeval*,
+                           void* userdata) {
+    auto* self = static_cast<PulseSession*>(userdata);
+    self->armed_us_ = self->core_.on_timer(pa_rtclock_now());
+    pa_context_rttime_restart(self->context_.get(), event, self->armed_us_);
+}
+
+void PulseSession::rearm() {
+    if (tick_timer_.get() == nullptr) return;
+    const std::uint64_t wake = core_.next_wake_us();
+    if (wake == armed_us_) return;
+    armed_us_ = wake;
+    pa_context_rttime_restart(context_.get(), tick_timer_.get(), wake);
+}
+
+}  // namespace quorle::pulse

@@ -1,0 +1,335 @@
+"""Whole-binary tests of live capture on Linux: the real audio host against a real
+PulseAudio daemon (tests/fixtures/with-pulseaudio runs this file), real players, the
+translator played by tests/tools/stand_in_translator.py. What was captured is judged from
+the PCM bytes: tone powers (Goertzel), levels, and exact equality with the downmix of the
+played samples.
+
+    live_capture_test.py --host QUORLE_AUDIO_HOST --player TONE_PLAYER"""
+
+import argparse
+import array
+import ctypes
+import math
+import os
+import pathlib
+import random
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+TOOLS = pathlib.Path(__file__).resolve().parents[1] / "tools"
+sys.path.insert(0, str(TOOLS))
+import pcm_report  # noqa: E402
+
+STAND_IN = TOOLS / "stand_in_translator.py"
+HOST = None
+PLAYER = None
+
+HEADER = (b'{"backend":"wasapi-process-loopback","channels":1,"event":"format",'
+          b'"sampleFormat":"s16le","sampleRate":48000}\n')
+
+
+def error_line(message):
+    return ('{"code":"capture_failed","event":"error","message":"%s"}\n' % message).encode()
+
+
+def start_player(*args):
+    """A tone_player child; returns (process, pid it reported, child pid or None)."""
+    proc = subprocess.Popen([PLAYER, *args], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE)
+    pid = int(proc.stdout.readline().split()[1])
+    child = None
+    if "--fork" in args:
+        child = int(proc.stdout.readline().split()[1])
+    return proc, pid, child
+
+
+def stop(proc):
+    if proc.poll() is None:
+        proc.kill()
+    proc.wait()
+    if proc.stdout is not None:
+        proc.stdout.close()
+
+
+class Capture:
+    """One capture run through the stand-in translator, its output in files."""
+
+    def __init__(self, tmp, target_pid=None, seconds=None, play=(), env=None, stdout=None):
+        self.out = pathlib.Path(tmp) / "capture.pcm"
+        self.err = pathlib.Path(tmp) / "stderr"
+        self.pid_file = pathlib.Path(tmp) / "host.pid"
+        command = [sys.executable, str(STAND_IN), "--host", HOST, "--stderr", str(self.err),
+                   "--pid-file", str(self.pid_file)]
+        command += ["--system"] if target_pid is None else ["--target-pid", str(target_pid)]
+        if seconds is not None:
+            command += ["--seconds", str(seconds)]
+        for p in play:
+            command += ["--play", p]
+        if stdout is None:
+            command += ["--out", str(self.out)]
+        self.proc = subprocess.Popen(command, stdin=subprocess.DEVNULL,
+                                     stdout=stdout if stdout is not None else subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL, env=env)
+
+    def host_pid(self, limit=10.0):
+        end = time.monotonic() + limit
+        while time.monotonic() < end:
+            text = self.pid_file.read_text() if self.pid_file.exists() else ""
+            if text.endswith("\n"):
+                return int(text)
+            time.sleep(0.01)
+        raise AssertionError("the host did not start")
+
+    def wait(self, timeout=60):
+        status = self.proc.wait(timeout=timeout)
+        return status, self.samples(), self.err.read_bytes() if self.err.exists() else b""
+
+    def samples(self):
+        return pcm_report.read_pcm(str(self.out)) if self.out.exists() else array.array("h")
+
+
+def sounding(samples):
+    """The samples from the first to the last non-zero one."""
+    first = next((i for i, s in enumerate(samples) if s != 0), len(samples))
+    last = next((i for i in range(len(samples) - 1, -1, -1) if samples[i] != 0), -1)
+    return samples[first:last + 1]
+
+
+def power(samples, frequency):
+    return pcm_report.goertzel_power(sounding(samples), frequency)
+
+
+class LiveCapture(unittest.TestCase):
+    """A sine of amplitude A has a Goertzel power of about A*A/4 (0.0625 for 0.5); a tone
+    that is absent stays far below 1e-5."""
+
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(self.tmp.cleanup)
+
+    def assert_tone(self, samples, present, absent=()):
+        self.assertGreater(len(sounding(samples)), 24000, "less than half a second of sound")
+        for f in present:
+            self.assertGreater(power(samples, f), 0.01, "%s Hz missing" % f)
+        for f in absent:
+            self.assertLess(power(samples, f), 1e-5, "%s Hz present" % f)
+
+    def test_pid_target_gets_only_its_own_tone(self):
+        a, a_pid, _ = start_player("--frequency", "440", "--level", "0.5", "--seconds", "5")
+        b, _, _ = start_player("--frequency", "1000", "--level", "0.5", "--seconds", "5")
+        self.addCleanup(stop, a)
+        self.addCleanup(stop, b)
+        status, samples, err = Capture(self.tmp.name, a_pid, seconds=2).wait()
+        self.assertEqual((status, err), (0, HEADER))
+        self.assert_tone(samples, [440], [1000])
+        # Both channels carry the sine of amplitude 0.5: -9.03 dBFS RMS in the mono output.
+        level = pcm_report.dbfs(pcm_report.rms(sounding(samples)))
+        self.assertAlmostEqual(level, 20 * math.log10(0.5 / math.sqrt(2)), delta=0.2)
+
+    def test_system_leaves_out_the_translators_own_sound(self):
+        other, _, _ = start_player("--frequency", "440", "--level", "0.5", "--seconds", "5")
+        self.addCleanup(stop, other)
+        mine = "%s --frequency 1000 --level 0.5 --seconds 5" % PLAYER
+        status, samples, err = Capture(self.tmp.name, None, seconds=2, play=[mine]).wait()
+        self.assertEqual((status, err), (0, HEADER))
+        self.assert_tone(samples, [440], [1000])
+
+    def test_inclusion_follows_child_processes(self):
+        parent, parent_pid, child = start_player("--fork", "--frequency", "440", "--seconds", "5")
+        self.addCleanup(stop, parent)
+        self.addCleanup(lambda: os.kill(child, signal.SIGKILL) if pid_alive(child) else None)
+        status, samples, err = Capture(self.tmp.name, parent_pid, seconds=2).wait()
+        self.assertEqual((status, err), (0, HEADER))
+        self.assert_tone(samples, [440])
+
+    def test_exclusion_follows_child_processes(self):
+        other, _, _ = start_player("--frequency", "440", "--seconds", "5")
+        self.addCleanup(stop, other)
+        mine = "%s --fork --frequency 1000 --seconds 3" % PLAYER
+        status, samples, err = Capture(self.tmp.name, None, seconds=2, play=[mine]).wait()
+        self.assertEqual((status, err), (0, HEADER))
+        self.assert_tone(samples, [440], [1000])
+
+    def test_a_player_that_starts_late_is_picked_up(self):
+        late, late_pid, _ = start_player("--delay", "1", "--frequency", "440", "--seconds", "5")
+        self.addCleanup(stop, late)
+        status, samples, err = Capture(self.tmp.name, late_pid, seconds=3).wait()
+        self.assertEqual((status, err), (0, HEADER))
+        self.assert_tone(samples, [440])
+        # Silence (written as such) came before the player started.
+        self.assertGreater(len(samples) - len(sounding(samples)), 48000 // 2)
+
+    def test_the_target_exiting_ends_the_capture_with_the_error_line(self):
+        player, pid, _ = start_player("--frequency", "440", "--seconds", "1")
+        self.addCleanup(stop, player)
+        status, samples, err = Capture(self.tmp.name, pid).wait()
+        self.assertEqual(status, 1)
+        self.assertEqual(err, HEADER + error_line("selected process exited"))
+        self.assert_tone(samples, [440])
+
+    def test_sigint_ends_the_capture_with_status_0(self):
+        status, samples, err = Capture(self.tmp.name, None, seconds=1).wait()
+        self.assertEqual((status, err), (0, HEADER))
+        # Silent packets keep coming while nothing plays: about a second of zeros.
+        self.assertGreater(len(samples), 48000 // 2)
+        self.assertEqual(len(samples) % 960, 0)
+        self.assertFalse(any(samples))
+
+    def test_the_translator_exiting_ends_the_capture_with_status_0(self):
+        capture = Capture(self.tmp.name, None)
+        host = capture.host_pid()
+        time.sleep(0.5)
+        # The host is reparented to this process (a subreaper), which can then reap it.
+        capture.proc.kill()
+        capture.proc.wait()
+        status = wait_orphan(host, timeout=5)
+        self.assertEqual(status, 0)
+
+    def test_a_reader_that_closes_the_pipe_ends_the_capture_quietly(self):
+        read_end, write_end = os.pipe()
+        capture = Capture(self.tmp.name, None, stdout=write_end)
+        os.close(write_end)
+        self.assertEqual(len(os.read(read_end, 1920)), 1920)
+        closed = time.monotonic()
+        os.close(read_end)
+        status = capture.proc.wait(timeout=10)
+        elapsed = time.monotonic() - closed
+        err = capture.err.read_bytes()
+        self.assertEqual((status, err), (0, HEADER))
+        # The loop sees the worker's stop within its 250 ms wait (generous for a busy box).
+        self.assertLess(elapsed, 1.5)
+        print("closed pipe: host ended %.0f ms after the reader left" % (elapsed * 1000),
+              file=sys.stderr)
+
+    def test_one_stream_comes_through_bit_for_bit(self):
+        rng = random.Random(42)
+        stereo = [struct.unpack("<f", struct.pack("<f", rng.uniform(-0.9, 0.9)))[0]
+                  for _ in range(2 * 48000)]
+        path = pathlib.Path(self.tmp.name) / "played.f32"
+        # Half a second of silence after the signal: the player exits only once that has
+        # played, so the signal itself has reached the capture before its target ends.
+        tail = [0.0] * 48000
+        path.write_bytes(struct.pack("<%df" % (len(stereo) + len(tail)), *stereo, *tail))
+        # A large player buffer: a busy machine must not make the player underrun (the
+        # server would then skip samples, and the played sound would not be the file). A
+        # second of silence leads in, so that the tap is surely attached when the signal plays.
+        player, pid, _ = start_player("--file", str(path), "--lead-in", "1",
+                                      "--latency-ms", "250", "--delay", "0.3")
+        self.addCleanup(stop, player)
+        status, samples, err = Capture(self.tmp.name, pid).wait()
+        self.assertEqual(status, 1)  # the player ended: "selected process exited"
+        expected = pcm_report.downmix_s16(stereo).tobytes()
+        captured = samples.tobytes()
+        self.assertNotEqual(captured.find(expected), -1, describe_difference(captured, expected))
+
+    def test_losing_the_server_fails_the_capture(self):
+        daemon_dir = tempfile.TemporaryDirectory()
+        self.addCleanup(daemon_dir.cleanup)
+        daemon, env = private_daemon(daemon_dir.name)
+        self.addCleanup(stop, daemon)
+        capture = Capture(self.tmp.name, None, env=env)
+        capture.host_pid()
+        time.sleep(0.5)
+        daemon.kill()
+        status, samples, err = capture.wait()
+        self.assertEqual(status, 1)
+        self.assertEqual(err, HEADER + error_line(
+            "next capture packet: Connection terminated (0xA050000B)"))
+        self.assertGreater(len(samples), 0)
+
+    def test_no_reachable_server_fails_the_activation(self):
+        env = dict(os.environ, PULSE_SERVER="unix:/nonexistent/quorle/native")
+        status, samples, err = Capture(self.tmp.name, None, env=env).wait()
+        self.assertEqual(status, 1)
+        self.assertEqual(err, error_line(
+            "process-loopback activation (requires supported Windows build): "
+            "Connection refused (0xA0500006)"))
+        self.assertEqual(len(samples), 0)
+
+
+def private_daemon(directory):
+    """A PulseAudio daemon of one test (so that killing it leaves the others alone); returns
+    the process and the environment that reaches it."""
+    socket = os.path.join(directory, "native")
+    env = dict(os.environ, HOME=directory, XDG_RUNTIME_DIR=directory,
+               PULSE_SERVER="unix:" + socket)
+    daemon = subprocess.Popen(
+        ["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
+         "--disable-shm=yes", "--log-target=file:" + os.path.join(directory, "log"),
+         "--load=module-native-protocol-unix auth-anonymous=1 socket=" + socket,
+         "--load=module-null-sink sink_name=lost rate=48000 channels=2 format=float32le"],
+        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
+    for _ in range(100):
+        if subprocess.run(["pactl", "info"], env=env, stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL).returncode == 0:
+            break
+        time.sleep(0.05)
+    return daemon, env
+
+
+def describe_difference(captured, expected):
+    """How far the capture follows the expected bytes from where their start appears."""
+    at = captured.find(expected[:64])
+    if at < 0:
+        return "the start of the played signal is not in the capture"
+    n = 0
+    while n < len(expected) and at + n < len(captured) and captured[at + n] == expected[n]:
+        n += 1
+    return ("the capture follows the played signal for %d of %d samples (capture of %d)"
+            % (n // 2, len(expected) // 2, len(captured) // 2))
+
+
+def pid_alive(pid):
+    try:
+        os.kill(pid, 0)
+        return True
+    except ProcessLookupError:
+        return False
+
+
+def wait_orphan(pid, timeout):
+    end = time.monotonic() + timeout
+    while time.monotonic() < end:
+        done, status = os.waitpid(pid, os.WNOHANG)
+        if done == pid:
+            return os.waitstatus_to_exitcode(status)
+        time.sleep(0.01)
+    os.kill(pid, signal.SIGKILL)
+    raise AssertionError("the host did not end after the translator exited")
+
+
+def become_subreaper():
+    PR_SET_CHILD_SUBREAPER = 36
+    libc = ctypes.CDLL(None, use_errno=True)
+    if libc.prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0) != 0:
+        raise OSError(ctypes.get_errno(), "prctl(PR_SET_CHILD_SUBREAPER)")
+
+
+def main():
+    global HOST, PLAYER
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--host", required=True)
+    parser.add_argument("--player", required=True)
+    args, rest = parser.parse_known_args()
+    HOST, PLAYER = args.host, args.player
+    become_subreaper()
+    # Keep the daemon's sink rendering in small steps (see tone_player --keep-sink-awake).
+    keeper = subprocess.Popen([PLAYER, "--keep-sink-awake"], stdout=subprocess.PIPE,
+                              stdin=subprocess.DEVNULL)
+    keeper.stdout.readline()
+    if keeper.stdout.readline().strip() != b"awake":
+        print("the sink keeper did not start", file=sys.stderr)
+        return 1
+    try:
+        result = unittest.main(argv=[sys.argv[0], *rest], exit=False, verbosity=2).result
+    finally:
+        stop(keeper)
+    return 0 if result.wasSuccessful() else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

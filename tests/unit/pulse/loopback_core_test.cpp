@@ -1,0 +1,411 @@
+#include "audio_host/pulse/loopback_core.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "audio_host/pulse/pulse_codes.h"
+
+namespace quorle::pulse {
+namespace {
+
+// The server layer: records every command, can fail attach or query with a code.
+class FakeServer final : public MonitorServer {
+  public:
+    std::vector<std::string> calls;
+    std::set<std::uint32_t> attached;
+    std::map<std::uint32_t, std::int32_t> attach_failures;
+    std::int32_t query_failure = 0;
+
+    std::int32_t attach(std::uint32_t index) override {
+        calls.push_back("attach " + std::to_string(index));
+        if (const auto it = attach_failures.find(index); it != attach_failures.end())
+            return it->second;
+        attached.insert(index);
+        return 0;
+    }
+    void detach(std::uint32_t index) override {
+        calls.push_back("detach " + std::to_string(index));
+        attached.erase(index);
+    }
+    std::int32_t query(std::uint32_t index) override {
+        calls.push_back("query " + std::to_string(index));
+        return query_failure;
+    }
+};
+
+// 1 -> 50 (translator) -> 51 ; 1 -> 60 (an application) -> 61
+class FakeProcesses final : public ProcessLookup {
+  public:
+    std::optional<std::uint32_t> parent_of(std::uint32_t pid) const override {
+        static const std::map<std::uint32_t, std::uint32_t> parents = {
+            {1, 0}, {50, 1}, {51, 50}, {60, 1}, {61, 60}};
+        const auto it = parents.find(pid);
+        if (it == parents.end()) return std::nullopt;
+        return it->second;
+    }
+};
+
+struct Packet {
+    float left = 0;  // first left sample
+    std::uint32_t flags = 0;
+};
+
+constexpr std::uint64_t kStart = 1'000'000;
+
+class CoreTest : public ::testing::Test {
+  protected:
+    explicit CoreTest(LoopbackTarget target = {60, LoopbackMode::IncludeTargetTree})
+        : packets_(64), core_(server_, processes_, target, packets_, small_config()) {}
+
+    static CoreConfig small_config() {
+        CoreConfig config;
+        config.queue_frames = 4 * kFramesPerPacket;
+        config.start_frames = kFramesPerPacket;  // contribute as soon as one tick is there
+        config.max_pending = 8;
+        return config;
+    }
+
+    // Opens with these sink inputs (index -> owning pid) and settles every tap.
+    void open(const std::map<std::uint32_t, std::optional<std::uint32_t>>& inputs) {
+        for (const auto& [index, pid] : inputs)
+            core_.on_sink_input({index, pid});
+        core_.on_listing_done();
+        for (const std::uint32_t index : std::set<std::uint32_t>(server_.attached)) {
+            core_.on_tap_ready(index);
+        }
+        ASSERT_TRUE(core_.setup_settled());
+        core_.finish_setup();
+        now_ = core_.start(kStart) - kTickMicros;
+    }
+
+    // Delivers `frames` frames of `value` (left) / -`value` (right) from a tap.
+    void deliver(std::uint32_t index, float value, std::size_t frames = kFramesPerPacket) {
+        std::vector<float> samples;
+        for (std::size_t i = 0; i < frames; ++i) {
+            samples.push_back(value);
+            samples.push_back(-value);
+        }
+        core_.on_tap_data(index, samples.data(), samples.size() * sizeof(float), now_);
+    }
+
+    // Advances the clock by `ticks` ticks and returns the packets produced.
+    std::vector<Packet> run(std::size_t ticks = 1) {
+        now_ += ticks * kTickMicros;
+        core_.on_timer(now_);
+        return drain();
+    }
+
+    std::vector<Packet> drain() {
+        std::vector<Packet> result;
+        for (;;) {
+            const float* data = nullptr;
+            std::uint32_t frames = 0;
+            std::uint32_t flags = 0;
+            EXPECT_EQ(packets_.get_buffer(data, frames, flags), 0);
+            if (frames == 0) return result;
+            result.push_back({data[0], flags});
+            EXPECT_EQ(packets_.release_buffer(frames), 0);
+        }
+    }
+
+    std::int32_t failure() {
+        std::uint32_t frames = 0;
+        return packets_.next_packet_size(frames);
+    }
+
+    FakeServer server_;
+    FakeProcesses processes_;
+    PacketQueue packets_;
+    LoopbackCore core_;
+    std::uint64_t now_ = 0;
+};
+
+class SystemCoreTest : public CoreTest {
+  protected:
+    SystemCoreTest() : CoreTest({50, LoopbackMode::ExcludeTargetTree}) {}
+};
+
+bool operator==(const Packet& a, const Packet& b) {
+    return a.left == b.left && a.flags == b.flags;
+}
+void PrintTo(const Packet& p, std::ostream* os) {
+    *os << "{" << p.left << ", " << p.flags << "}";
+}
+
+TEST_F(CoreTest, TapsOnlyTheTargetTree) {
+    open({{1, 60}, {2, 61}, {3, 51}, {4, std::nullopt}, {5, 999}});
+    EXPECT_EQ(server_.calls, (std::vector<std::string>{"attach 1", "attach 2"}));
+}
+
+TEST_F(SystemCoreTest, TapsEverythingButTheTranslatorTree) {
+    open({{1, 60}, {2, 61}, {3, 51}, {4, std::nullopt}, {5, 50}, {6, 999}});
+    EXPECT_EQ(server_.calls,
+              (std::vector<std::string>{"attach 1", "attach 2", "attach 4", "attach 6"}));
+}
+
+TEST_F(CoreTest, SetUpSettlesOnlyWhenTheListingEndedAndEveryTapAnswered) {
+    core_.on_sink_input({1, 60});
+    core_.on_sink_input({2, 61});
+    EXPECT_FALSE(core_.setup_settled());
+    core_.on_listing_done();
+    EXPECT_FALSE(core_.setup_settled());
+    core_.on_tap_ready(1);
+    EXPECT_FALSE(core_.setup_settled());
+    // A sink input that ended before its tap connected is no failure.
+    core_.on_tap_failed(2, TapFailure::SinkInputMissing, pulse_code(5));
+    EXPECT_TRUE(core_.setup_settled());
+    EXPECT_EQ(core_.setup_failure(), 0);
+    EXPECT_EQ(core_.tap_count(), 1u);
+}
+
+TEST_F(CoreTest, ARefusedTapFailsTheSetUp) {
+    struct Row {
+        bool at_once;  // attach fails immediately, or the stream fails while connecting
+    };
+    for (const Row row : {Row{true}, Row{false}}) {
+        FakeServer server;
+        PacketQueue packets(4);
+        LoopbackCore core(server, processes_, {60, LoopbackMode::IncludeTargetTree}, packets);
+        if (row.at_once) server.attach_failures[1] = pulse_code(19);
+        core.on_sink_input({1, 60});
+        if (!row.at_once) core.on_tap_failed(1, TapFailure::Refused, pulse_code(19));
+        core.on_sink_input({2, 60});
+        core.on_tap_failed(2, TapFailure::Refused, pulse_code(3));
+        core.on_listing_done();
+        EXPECT_EQ(core.setup_failure(), pulse_code(19)) << row.at_once;  // the first one
+        EXPECT_TRUE(core.setup_settled());
+    }
+}
+
+TEST_F(CoreTest, MixesTheTapsByAdditionOnEveryTick) {
+    open({{1, 60}, {2, 61}});
+    deliver(1, 0.25f);
+    deliver(2, 0.5f);
+    EXPECT_EQ(run(), (std::vector<Packet>{{0.75f, 0}}));
+    deliver(1, 0.125f);
+    deliver(2, 0.5f);
+    EXPECT_EQ(run(), (std::vector<Packet>{{0.625f, 0}}));
+}
+
+TEST_F(CoreTest, APacketWaitsForLateDataUpToTheGracePeriod) {
+    open({{1, 60}, {2, 61}});
+    deliver(1, 0.25f);
+    EXPECT_EQ(run(), (std::vector<Packet>{{0.25f, 0}}));  // tap 2 not playing yet
+    deliver(2, 0.5f);
+    EXPECT_EQ(run(), (std::vector<Packet>{}));  // tap 1 plays and is late
+    deliver(1, 0.125f);                         // its data produces the packet at once
+    EXPECT_EQ(drain(), (std::vector<Packet>{{0.625f, 0}}));
+
+    // Tap 1 stays silent: the due packets wait until the grace period of the oldest ends,
+    // which goes out with what tap 2 had.
+    deliver(2, 0.5f);
+    EXPECT_EQ(run(3), (std::vector<Packet>{}));  // due at +30, +40 and +50 ms
+    EXPECT_EQ(run(1), (std::vector<Packet>{}));
+    EXPECT_EQ(core_.on_timer(now_), kStart + 30000 + 40000);  // the oldest one's grace ends
+    now_ = kStart + 70000;
+    EXPECT_EQ(run(0), (std::vector<Packet>{{0.5f, 0}}));
+    // Tap 2 played its last frames and is late now too: one more grace period, then all
+    // due packets (up to +80 ms) go out.
+    now_ = kStart + 80000;
+    EXPECT_EQ(run(0), std::vector<Packet>(5, Packet{0, kFlagSilent}));
+}
+
+TEST_F(CoreTest, WhileStreamsDeliverTheirDataProducesTheTicks) {
+    open({{1, 60}});
+    EXPECT_EQ(core_.next_wake_us(), now_ + kTickMicros);  // nothing delivers: the timer ticks
+    deliver(1, 0.25f);
+    EXPECT_EQ(run(), (std::vector<Packet>{{0.25f, 0}}));
+    // Tap 1 plays: the timer only stands by, a grace period after the next tick.
+    EXPECT_EQ(core_.next_wake_us(), now_ + kTickMicros + 40000);
+    // Data arriving after the next tick is due produces it, without the timer.
+    now_ += kTickMicros + 3000;
+    deliver(1, 0.5f);
+    EXPECT_EQ(drain(), (std::vector<Packet>{{0.5f, 0}}));
+    // Data arriving before the tick is due only waits in the queue.
+    now_ += 5000;
+    deliver(1, 0.125f);
+    EXPECT_EQ(drain(), (std::vector<Packet>{}));
+}
+
+TEST_F(CoreTest, ATapThatStopsPlayingReleasesTheWaitingPackets) {
+    open({{1, 60}});
+    deliver(1, 0.25f);
+    EXPECT_EQ(run(), (std::vector<Packet>{{0.25f, 0}}));
+    EXPECT_EQ(run(2), (std::vector<Packet>{}));
+    core_.on_sink_input_removed(1);
+    EXPECT_EQ(drain(), (std::vector<Packet>{{0, kFlagSilent}, {0, kFlagSilent}}));
+}
+
+TEST_F(CoreTest, PacketsKeepComingAndAreSilentWhileNothingPlays) {
+    open({});
+    EXPECT_EQ(run(3), (std::vector<Packet>{{0, kFlagSilent}, {0, kFlagSilent}, {0, kFlagSilent}}));
+    // A tap that delivers digital silence is playing: its packets are not flagged silent.
+    core_.on_sink_input({7, 60});
+    core_.on_tap_ready(7);
+    deliver(7, 0.0f);
+    EXPECT_EQ(run(), (std::vector<Packet>{{0, 0}}));
+}
+
+TEST_F(CoreTest, LateTicksAreCaughtUpAndTooManySkippedWithADiscontinuity) {
+    open({});
+    EXPECT_EQ(run(3).size(), 3u);  // catch-up within the limit: every tick is produced
+    EXPECT_EQ(run(0).size(), 0u);  // the same time again produces nothing
+    const std::vector<Packet> late = run(20);
+    ASSERT_EQ(late.size(), 8u);  // the limit of due packets; the older ones are skipped
+    EXPECT_EQ(late[0].flags, kFlagSilent | kFlagDataDiscontinuity);
+    EXPECT_EQ(late[1].flags, kFlagSilent);
+}
+
+TEST_F(CoreTest, DataBeforeTheStartIsNotPartOfTheCapture) {
+    core_.on_sink_input({1, 60});
+    core_.on_listing_done();
+    core_.on_tap_ready(1);
+    core_.finish_setup();
+    deliver(1, 9.0f, 5 * kFramesPerPacket);  // overflows too, before the start
+    now_ = core_.start(kStart) - kTickMicros;
+    deliver(1, 0.5f);
+    EXPECT_EQ(run(), (std::vector<Packet>{{0.5f, 0}}));
+}
+
+TEST_F(CoreTest, HolesAndOverflowsFlagADiscontinuity) {
+    open({{1, 60}});
+    core_.on_tap_hole(1, kFramesPerPacket * kBytesPerFrame);
+    deliver(1, 0.5f);
+    EXPECT_EQ(run(), (std::vector<Packet>{{0.0f, kFlagDataDiscontinuity}}));  // the hole's silence
+    EXPECT_EQ(run(), (std::vector<Packet>{{0.5f, 0}}));
+    deliver(1, 0.25f, 5 * kFramesPerPacket);  // one packet more than the queue holds
+    EXPECT_EQ(run(), (std::vector<Packet>{{0.25f, kFlagDataDiscontinuity}}));
+}
+
+TEST_F(CoreTest, AMovedStreamIsTappedAgainAndTheRestartIsFlagged) {
+    open({{1, 60}});
+    deliver(1, 0.5f, 2 * kFramesPerPacket);
+    server_.calls.clear();
+    core_.on_tap_failed(1, TapFailure::SinkInputKilled, pulse_code(12));
+    EXPECT_EQ(server_.calls, (std::vector<std::string>{"detach 1", "query 1"}));
+    // What was queued keeps playing while the sink input is looked up.
+    EXPECT_EQ(run(), (std::vector<Packet>{{0.5f, 0}}));
+    core_.on_sink_input({1, 60});  // still there (moved)
+    EXPECT_EQ(server_.calls.back(), "attach 1");
+    EXPECT_EQ(run(), (std::vector<Packet>{{0.5f, 0}}));
+    core_.on_tap_ready(1);
+    deliver(1, 0.75f);
+    EXPECT_EQ(run(), (std::vector<Packet>{{0.75f, kFlagDataDiscontinuity}}));
+}
+
+TEST_F(CoreTest, AnEndedStreamPlaysOutAndIsDropped) {
+    for (const char* how : {"missing", "removed", "query fails", "no longer matches"}) {
+        FakeServer server;
+        PacketQueue packets(64);
+        LoopbackCore core(server, processes_, {60, LoopbackMode::IncludeTargetTree}, packets,
+                          small_config());
+        core.on_sink_input({1, 60});
+        core.on_listing_done();
+        core.on_tap_ready(1);
+        core.finish_setup();
+        std::uint64_t now = core.start(kStart);
+        std::vector<float> samples(2 * kFramesPerPacket * 2, 0.5f);
+        core.on_tap_data(1, samples.data(), samples.size() * sizeof(float), now);
+
+        const std::string way = how;
+        if (way == "removed") {
+            core.on_sink_input_removed(1);
+            EXPECT_EQ(server.calls.back(), "detach 1") << how;
+        } else {
+            if (way == "query fails") server.query_failure = pulse_code(11);
+            core.on_tap_failed(1, TapFailure::SinkInputKilled, pulse_code(12));
+            if (way == "missing") core.on_sink_input_missing(1);
+            if (way == "no longer matches") core.on_sink_input({1, 51});
+        }
+        EXPECT_TRUE(core.has_tap(1)) << how;  // still playing out
+        core.on_timer(now);
+        core.on_timer(now += kTickMicros);
+        EXPECT_FALSE(core.has_tap(1)) << how;
+        EXPECT_EQ(std::count(server.calls.begin(), server.calls.end(), "attach 1"), 1) << how;
+    }
+}
+
+TEST_F(CoreTest, ATapThatKeepsFailingWithoutDataIsGivenUp) {
+    open({{1, 60}});
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        core_.on_tap_failed(1, TapFailure::SinkInputKilled, pulse_code(12));
+        core_.on_sink_input({1, 60});
+        core_.on_tap_ready(1);
+    }
+    core_.on_tap_failed(1, TapFailure::SinkInputKilled, pulse_code(12));
+    EXPECT_FALSE(core_.has_tap(1));
+    EXPECT_EQ(std::count(server_.calls.begin(), server_.calls.end(), "query 1"), 2);
+    // A later announcement of the sink input (it changed) tries afresh.
+    core_.on_sink_input({1, 60});
+    EXPECT_TRUE(core_.has_tap(1));
+}
+
+TEST_F(CoreTest, DataResetsTheFailureCount) {
+    open({{1, 60}});
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        core_.on_tap_failed(1, TapFailure::SinkInputKilled, pulse_code(12));
+        core_.on_sink_input({1, 60});
+        core_.on_tap_ready(1);
+        deliver(1, 0.5f, 1);
+    }
+    EXPECT_TRUE(core_.has_tap(1));
+}
+
+TEST_F(CoreTest, FailuresWhileCapturingReachThePacketQueue) {
+    struct Row {
+        const char* what;
+        std::int32_t code;
+    };
+    for (const Row row :
+         {Row{"refused new tap", pulse_code(19)}, Row{"refused at once", pulse_code(3)},
+          Row{"connection lost", pulse_code(11)}}) {
+        FakeServer server;
+        PacketQueue packets(4);
+        LoopbackCore core(server, processes_, {60, LoopbackMode::IncludeTargetTree}, packets);
+        core.on_listing_done();
+        core.finish_setup();
+        core.start(kStart);
+        const std::string what = row.what;
+        if (what == "refused new tap") {
+            core.on_sink_input({4, 61});
+            core.on_tap_failed(4, TapFailure::Refused, row.code);
+        } else if (what == "refused at once") {
+            server.attach_failures[4] = row.code;
+            core.on_sink_input({4, 61});
+        } else {
+            core.on_connection_failed(row.code);
+        }
+        std::uint32_t frames = 0;
+        EXPECT_EQ(packets.next_packet_size(frames), row.code) << row.what;
+        EXPECT_EQ(core.setup_failure(), 0) << row.what;
+    }
+}
+
+TEST_F(CoreTest, AFailedReadyTapIsLookedUpAgainWhateverTheReason) {
+    open({{1, 60}});
+    core_.on_tap_failed(1, TapFailure::Refused, pulse_code(11));
+    EXPECT_EQ(server_.calls.back(), "query 1");
+    EXPECT_EQ(failure(), 0);
+}
+
+TEST_F(CoreTest, EventsForUnknownOrDetachedTapsAreIgnored) {
+    open({{1, 60}});
+    deliver(9, 0.5f);
+    core_.on_tap_hole(9, 64);
+    core_.on_tap_ready(9);
+    core_.on_tap_failed(9, TapFailure::Refused, pulse_code(3));
+    core_.on_sink_input_missing(9);
+    core_.on_sink_input_removed(9);
+    core_.on_sink_input({1, 60});  // a change of a live tap
+    EXPECT_EQ(server_.calls, (std::vector<std::string>{"attach 1"}));
+    EXPECT_EQ(failure(), 0);
+    EXPECT_EQ(run(), (std::vector<Packet>{{0, kFlagSilent}}));
+}
+
+}  // namespace
+}  // namespace quorle::pulse

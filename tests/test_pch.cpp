@@ -1,0 +1,1 @@
+// Anchors the precompiled GoogleTest and GoogleMock header that the test executables reuse.

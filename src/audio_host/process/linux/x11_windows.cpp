@@ -49,6 +49,32 @@ class IgnoreXErrors {
     XErrorHandler previous_;
 };
 
+// A connection to the X server that breaks while the list is read: Xlib's default handlers
+// would print a text of their own on standard error and end the process. These note the loss
+// instead; Xlib then marks the display dead and its later calls return at once, so that the
+// list fails with its own message. The process-wide handler is installed before the display
+// is opened and restored after it is closed.
+int quiet_io_error(Display*) {
+    return 0;
+}
+
+// errno is not kept at the loss (Xlib reads a non-blocking socket: it often says EAGAIN), so a
+// loss always reports EPIPE.
+void note_connection_loss(Display*, void* lost) {
+    *static_cast<bool*>(lost) = true;
+}
+
+class QuietIoErrors {
+  public:
+    QuietIoErrors() : previous_(XSetIOErrorHandler(quiet_io_error)) {}
+    QuietIoErrors(const QuietIoErrors&) = delete;
+    QuietIoErrors& operator=(const QuietIoErrors&) = delete;
+    ~QuietIoErrors() { XSetIOErrorHandler(previous_); }
+
+  private:
+    XIOErrorHandler previous_;
+};
+
 class WindowReader {
   public:
     explicit WindowReader(Display* display)
@@ -193,19 +219,11 @@ class WindowReader {
 
 }  // namespace
 
-RawResult<std::vector<std::uint32_t>> x11_visible_window_pids() {
-    const char* name = std::getenv("DISPLAY");
-    if (name == nullptr || *name == '\0') {
-        return std::unexpected(RawError(ENXIO, "cannot open X display: DISPLAY is not set"));
-    }
-    errno = 0;
-    const DisplayPtr display(XOpenDisplay(name));
-    if (!display) {
-        const int code = errno != 0 ? errno : ECONNREFUSED;
-        return std::unexpected(RawError(static_cast<std::uint32_t>(code), "cannot open X display"));
-    }
-    const IgnoreXErrors ignore_errors(display.get());
-    const WindowReader reader(display.get());
+namespace {
+
+RawResult<std::vector<std::uint32_t>> read_visible_window_pids(Display* display) {
+    const IgnoreXErrors ignore_errors(display);
+    const WindowReader reader(display);
 
     std::vector<Window> clients;
     if (std::optional<std::vector<Window>> published = reader.published_clients()) {
@@ -227,6 +245,29 @@ RawResult<std::vector<std::uint32_t>> x11_visible_window_pids() {
     pids.reserve(clients.size());
     for (const Window window : clients)
         pids.push_back(reader.owner_pid(window));
+    return pids;
+}
+
+}  // namespace
+
+RawResult<std::vector<std::uint32_t>> x11_visible_window_pids() {
+    const char* name = std::getenv("DISPLAY");
+    if (name == nullptr || *name == '\0') {
+        return std::unexpected(RawError(ENXIO, "cannot open X display: DISPLAY is not set"));
+    }
+    // Declared first: both outlive the display.
+    bool lost = false;
+    const QuietIoErrors quiet;
+    errno = 0;
+    const DisplayPtr display(XOpenDisplay(name));
+    if (!display) {
+        const int code = errno != 0 ? errno : ECONNREFUSED;
+        return std::unexpected(RawError(static_cast<std::uint32_t>(code), "cannot open X display"));
+    }
+    XSetIOErrorExitHandler(display.get(), note_connection_loss, &lost);
+    RawResult<std::vector<std::uint32_t>> pids = read_visible_window_pids(display.get());
+    // What was read after the loss is incomplete, whatever it says.
+    if (lost) return std::unexpected(RawError(EPIPE, "lost the connection to the X display"));
     return pids;
 }
 

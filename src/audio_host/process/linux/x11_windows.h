@@ -14,7 +14,9 @@ namespace quorle::host::linux_process {
 // that carries WM_STATE. Owners come from the X-Resource extension's client ids, with the
 // window's _NET_WM_PID only as a fallback.
 // Failures: DISPLAY unset or the display cannot be opened (ENXIO / the connection's errno,
-// with the description "cannot open X display"), the root's children cannot be listed.
+// with the description "cannot open X display"), the root's children cannot be listed, the
+// connection breaks while the windows are read (EPIPE, with the description
+// "lost the connection to the X display"; Xlib's own handlers would end the process).
 [[nodiscard]] RawResult<std::vector<std::uint32_t>> x11_visible_window_pids();
 
 }  // namespace quorle::host::linux_process

@@ -25,6 +25,7 @@
 #include "audio_host/pulse/event_fd.h"
 #include "audio_host/pulse/loopback_capture.h"
 #include "audio_host/pulse/pulse_codes.h"
+#include "support/scoped_environment.h"
 
 extern char** environ;
 
@@ -225,27 +226,7 @@ Capture open_capture(LoopbackTarget target) {
     return result;
 }
 
-// Sets an environment variable for one scope.
-class ScopedEnvironment {
-  public:
-    ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        setenv(name, value.c_str(), 1);
-    }
-    ScopedEnvironment(const ScopedEnvironment&) = delete;
-    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-    ~ScopedEnvironment() {
-        if (old_) {
-            setenv(name_, old_->c_str(), 1);
-        } else {
-            unsetenv(name_);
-        }
-    }
-
-  private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
+using quorle::test_support::ScopedEnvironment;
 
 // Runs a shell command (pactl and friends); returns its exit status.
 int shell(const std::string& command) {

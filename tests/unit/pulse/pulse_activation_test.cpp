@@ -5,41 +5,20 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <memory>
-#include <optional>
 #include <string>
 
 #include "audio_host/capture_run/activation.h"
 #include "audio_host/capture_run/linux/capture_event_linux.h"
 #include "common/platform_error.h"
+#include "support/scoped_environment.h"
 
 namespace quorle::host {
 namespace {
 
 using namespace std::chrono_literals;
 
-// Sets an environment variable for one scope.
-class ScopedEnvironment {
-  public:
-    ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        setenv(name, value.c_str(), 1);
-    }
-    ScopedEnvironment(const ScopedEnvironment&) = delete;
-    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-    ~ScopedEnvironment() {
-        if (old_) {
-            setenv(name_, old_->c_str(), 1);
-        } else {
-            unsetenv(name_);
-        }
-    }
-
-  private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
+using quorle::test_support::ScopedEnvironment;
 
 class OtherEvent final : public CaptureEvent {
   public:

@@ -8,8 +8,8 @@
 //   planted   failure whose message says whether a DLL beside the program is picked up by a
 //             plain LoadLibraryW, and whether it loads when asked for by its folder
 #include <cstdlib>
+#include <memory>
 #include <string>
-#include <string_view>
 
 #include "driver_setup/setup_entry.h"
 
@@ -43,9 +43,24 @@ std::string planted_library_report() {
 }
 #endif
 
+// The value of an environment variable, empty when it is not set. Windows' C runtime
+// marks getenv as unsafe (warning C4996 under /W4 /WX) and offers _dupenv_s, which copies
+// the value into a buffer the caller frees.
+std::string environment_value(const char* name) {
+#ifdef _WIN32
+    char* raw = nullptr;
+    std::size_t size = 0;
+    if (_dupenv_s(&raw, &size, name) != 0) return {};
+    const std::unique_ptr<char, decltype(&std::free)> value(raw, &std::free);
+    return value != nullptr ? std::string(value.get()) : std::string();
+#else
+    const char* value = std::getenv(name);
+    return value != nullptr ? std::string(value) : std::string();
+#endif
+}
+
 quorle::setup::SetupResult scripted_run(const std::filesystem::path& driver_folder) {
-    const char* outcome = std::getenv("QUORLE_PROBE_OUTCOME");
-    const std::string_view chosen = outcome != nullptr ? outcome : "";
+    const std::string chosen = environment_value("QUORLE_PROBE_OUTCOME");
     if (chosen == "success") return quorle::setup::SetupSuccess{false};
     if (chosen == "restart") return quorle::setup::SetupSuccess{true};
     if (chosen == "folder") return quorle::setup::SetupFailure{utf8_of(driver_folder)};

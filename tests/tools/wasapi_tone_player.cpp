@@ -10,7 +10,7 @@
 #include <windows.h>
 
 #include <audioclient.h>
-#include <ksmedia.h>
+#include <mmreg.h>
 #include <mmdeviceapi.h>
 
 #include <cmath>
@@ -25,6 +25,10 @@
 namespace {
 
 using quorle::host::win32::ComPtr;
+
+// KSDATAFORMAT_SUBTYPE_IEEE_FLOAT, declared here so that no GUID library is needed.
+constexpr GUID kSubtypeIeeeFloat = {
+    0x00000003, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
 
 struct Options {
     double frequency = 1000.0;
@@ -81,7 +85,7 @@ struct MixFormat {
         if (format->wFormatTag == WAVE_FORMAT_IEEE_FLOAT) return format->wBitsPerSample == 32;
         if (format->wFormatTag != WAVE_FORMAT_EXTENSIBLE) return false;
         const auto* extensible = reinterpret_cast<const WAVEFORMATEXTENSIBLE*>(format);
-        return IsEqualGUID(extensible->SubFormat, KSDATAFORMAT_SUBTYPE_IEEE_FLOAT) &&
+        return IsEqualGUID(extensible->SubFormat, kSubtypeIeeeFloat) &&
                format->wBitsPerSample == 32;
     }
 };

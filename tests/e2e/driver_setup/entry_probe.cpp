@@ -8,7 +8,6 @@
 //   planted   failure whose message says whether a DLL beside the program is picked up by a
 //             plain LoadLibraryW, and whether it loads when asked for by its folder
 #include <cstdlib>
-#include <memory>
 #include <string>
 
 #include "driver_setup/setup_entry.h"
@@ -43,16 +42,18 @@ std::string planted_library_report() {
 }
 #endif
 
-// The value of an environment variable, empty when it is not set. Windows' C runtime
-// marks getenv as unsafe (warning C4996 under /W4 /WX) and offers _dupenv_s, which copies
-// the value into a buffer the caller frees.
+// The value of an environment variable, empty when it is not set. On Windows read from the
+// process environment itself: the C runtime's getenv is marked unsafe there (warning C4996,
+// an error under /W4 /WX).
 std::string environment_value(const char* name) {
 #ifdef _WIN32
-    char* raw = nullptr;
-    std::size_t size = 0;
-    if (_dupenv_s(&raw, &size, name) != 0) return {};
-    const std::unique_ptr<char, decltype(&std::free)> value(raw, &std::free);
-    return value != nullptr ? std::string(value.get()) : std::string();
+    const DWORD needed = GetEnvironmentVariableA(name, nullptr, 0);
+    if (needed == 0) return {};
+    std::string value(needed, '\0');
+    const DWORD length = GetEnvironmentVariableA(name, value.data(), needed);
+    if (length == 0 || length >= needed) return {};
+    value.resize(length);
+    return value;
 #else
     const char* value = std::getenv(name);
     return value != nullptr ? std::string(value) : std::string();

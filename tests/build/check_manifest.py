@@ -28,59 +28,78 @@ def _unpack(fmt, data, offset):
     return struct.unpack_from(fmt, data, offset)
 
 
-def resources(data):
-    """Every resource of a PE image as (type, name, language, bytes); type and name are
-    numbers, or strings for named entries."""
-    if data[:2] != b"MZ":
-        raise PeError("not a PE file")
-    (pe,) = _unpack("<I", data, 0x3C)
-    if data[pe:pe + 4] != b"PE\0\0":
-        raise PeError("not a PE file")
-    _, section_count, _, _, _, optional_size, _ = _unpack("<HHIIIHH", data, pe + 4)
-    optional = pe + 24
-    (magic,) = _unpack("<H", data, optional)
-    directories = {0x10B: optional + 96, 0x20B: optional + 112}.get(magic)
-    if directories is None:
-        raise PeError("unknown optional header 0x%x" % magic)
-    (directory_count,) = _unpack("<I", data, directories - 4)
-    if directory_count <= 2:
-        return []
-    resource_rva, _ = _unpack("<II", data, directories + 2 * 8)
-    if resource_rva == 0:
-        return []
-    sections = []
-    for i in range(section_count):
-        virtual_size, address, raw_size, raw_pointer = _unpack(
-            "<IIII", data, optional + optional_size + 40 * i + 8)
-        sections.append((address, max(virtual_size, raw_size), raw_pointer))
+class PeImage:
+    """The parts of a PE file these checks read: sections and data directories."""
 
-    def file_offset(rva):
-        for address, size, raw_pointer in sections:
+    def __init__(self, data):
+        self.data = data
+        if data[:2] != b"MZ":
+            raise PeError("not a PE file")
+        (pe,) = _unpack("<I", data, 0x3C)
+        if data[pe:pe + 4] != b"PE\0\0":
+            raise PeError("not a PE file")
+        _, section_count, _, _, _, optional_size, _ = _unpack("<HHIIIHH", data, pe + 4)
+        optional = pe + 24
+        (magic,) = _unpack("<H", data, optional)
+        directories = {0x10B: optional + 96, 0x20B: optional + 112}.get(magic)
+        if directories is None:
+            raise PeError("unknown optional header 0x%x" % magic)
+        (count,) = _unpack("<I", data, directories - 4)
+        self.directories = [_unpack("<II", data, directories + 8 * i) for i in range(count)]
+        self.sections = []
+        for i in range(section_count):
+            virtual_size, address, raw_size, raw_pointer = _unpack(
+                "<IIII", data, optional + optional_size + 40 * i + 8)
+            self.sections.append((address, max(virtual_size, raw_size), raw_pointer))
+
+    def directory(self, index):
+        """(rva, size) of a data directory; (0, 0) when absent."""
+        return self.directories[index] if index < len(self.directories) else (0, 0)
+
+    def offset(self, rva):
+        for address, size, raw_pointer in self.sections:
             if address <= rva < address + size:
                 return raw_pointer + rva - address
         raise PeError("address 0x%x outside every section" % rva)
 
-    base = file_offset(resource_rva)
+    def unpack(self, fmt, offset):
+        return _unpack(fmt, self.data, offset)
+
+    def text(self, rva):
+        """The NUL-terminated ASCII text at an address."""
+        start = self.offset(rva)
+        end = self.data.find(b"\0", start)
+        return self.data[start:end if end >= 0 else len(self.data)].decode("ascii", "replace")
+
+
+def resources(data):
+    """Every resource of a PE image as (type, name, language, bytes); type and name are
+    numbers, or strings for named entries."""
+    image = PeImage(data)
+    resource_rva, _ = image.directory(2)
+    if resource_rva == 0:
+        return []
+    base = image.offset(resource_rva)
 
     def label(value):
         if value & 0x80000000:
             at = base + (value & 0x7FFFFFFF)
-            (length,) = _unpack("<H", data, at)
+            (length,) = image.unpack("<H", at)
             return data[at + 2:at + 2 + 2 * length].decode("utf-16-le")
         return value
 
     def walk(offset, depth, path):
-        named, numbered = _unpack("<HH", data, offset + 12)
+        named, numbered = image.unpack("<HH", offset + 12)
         for i in range(named + numbered):
-            name, target = _unpack("<II", data, offset + 16 + 8 * i)
+            name, target = image.unpack("<II", offset + 16 + 8 * i)
             here = path + (label(name),)
             if target & 0x80000000:
                 if depth == 2:
                     raise PeError("resource tree deeper than type/name/language")
                 yield from walk(base + (target & 0x7FFFFFFF), depth + 1, here)
             elif depth == 2:
-                rva, size = _unpack("<II", data, base + target)
-                start = file_offset(rva)
+                rva, size = image.unpack("<II", base + target)
+                start = image.offset(rva)
                 yield here + (data[start:start + size],)
             else:
                 raise PeError("resource data above the language level")

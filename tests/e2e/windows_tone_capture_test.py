@@ -92,12 +92,21 @@ class WindowsToneCapture(unittest.TestCase):
             reader = threading.Thread(target=lambda: errors.append(host.stderr.read()))
             reader.start()
             wanted = CAPTURE_SECONDS * 48000 * 2
-            pcm = b""
-            while len(pcm) < wanted:
-                block = host.stdout.read(wanted - len(pcm))
-                if not block:
-                    break
-                pcm += block
+            pcm = bytearray()
+
+            def read_pcm():
+                while len(pcm) < wanted:
+                    block = host.stdout.read(wanted - len(pcm))
+                    if not block:
+                        break
+                    pcm.extend(block)
+
+            pcm_reader = threading.Thread(target=read_pcm)
+            pcm_reader.start()
+            pcm_reader.join(timeout=CAPTURE_SECONDS + 30)
+            if pcm_reader.is_alive():
+                host.kill()
+                pcm_reader.join()
             # A closed output ends the capture: exit status 0, no error line.
             host.stdout.close()
             status = host.wait(timeout=10)
@@ -111,7 +120,7 @@ class WindowsToneCapture(unittest.TestCase):
         self.assertNotIn(b'"event":"error"', stderr)
         self.assertEqual(len(pcm), wanted, "the capture ended early")
 
-        samples = pcm_report.pcm_samples(pcm)
+        samples = pcm_report.pcm_samples(bytes(pcm))
         first = next((i for i, s in enumerate(samples) if s != 0), len(samples))
         sounding = samples[first:]
         windows = [sounding[i:i + WINDOW] for i in range(0, len(sounding) - WINDOW + 1, WINDOW)]

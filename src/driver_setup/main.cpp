@@ -9,6 +9,7 @@
 #include "driver_setup/install/device_installer.h"
 #include "driver_setup/run_setup.h"
 #include "driver_setup/setup_entry.h"
+#include "driver_setup/sha256_digest.h"
 
 namespace {
 
@@ -33,6 +34,10 @@ class ProgramSteps final : public quorle::setup::SetupSteps {
 int main(int argc, char** argv) {
     return quorle::setup::driver_setup_main(
         argc, argv, [](const std::filesystem::path& driver_folder) {
+            // Before anything else touches the digest library, so that it never reads a
+            // configuration file. A failure needs no handling here: every digest then fails,
+            // and the integrity check with it.
+            static_cast<void>(quorle::setup::prepare_digest_library());
             ProgramSteps steps;
             return quorle::setup::run_setup(driver_folder, steps);
         });

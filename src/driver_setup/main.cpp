@@ -2,9 +2,12 @@
 // compiled-in digests, detects the cables, and installs VB-CABLE only when no device of it
 // exists. Reports through its exit status (0, 3010 or 1) and, on failure, one tagged line on
 // standard error. Windowless; takes no arguments.
+#include <memory>
+
 #include "audio/cable/system_cable_detection.h"
 #include "driver_setup/driver_integrity.h"
 #include "driver_setup/embedded_manifest.h"
+#include "driver_setup/file_reader.h"
 #include "driver_setup/install/cable_install.h"
 #include "driver_setup/install/device_installer.h"
 #include "driver_setup/run_setup.h"
@@ -13,11 +16,13 @@
 
 namespace {
 
+// The steps of one run. The verified driver files and their folders stay held until the run
+// ends, so that the installation uses the very files that were checked.
 class ProgramSteps final : public quorle::setup::SetupSteps {
   public:
     quorle::Status verify_driver_files(const std::filesystem::path& driver_folder) override {
-        return quorle::setup::verify_driver_files(driver_folder,
-                                                  quorle::setup::embedded_manifest());
+        return quorle::setup::verify_driver_files(driver_folder, quorle::setup::embedded_manifest(),
+                                                  *files_);
     }
     quorle::Result<quorle::audio::CableReport> detect_cables() override {
         return quorle::audio::detect_cables();
@@ -27,6 +32,9 @@ class ProgramSteps final : public quorle::setup::SetupSteps {
         return quorle::setup::install_cable_driver(quorle::setup::system_device_installer(),
                                                    driver_folder);
     }
+
+  private:
+    std::unique_ptr<quorle::setup::FileReader> files_ = quorle::setup::make_system_file_reader();
 };
 
 }  // namespace

@@ -8,9 +8,15 @@
 
 namespace quorle::setup {
 
-// The driver folder relative to the application folder, forward slash kept as written
-// (Windows accepts it as a separator).
+// The driver folder relative to the application folder, in the platform's own separator. On
+// Windows a path that starts with "\\?\" (the form the program may have been started with,
+// which the own path keeps) is taken character for character, so "/" would not separate
+// there; the backslash opens the same files with or without the prefix.
+#ifdef _WIN32
+inline constexpr std::string_view kDriverFolderRelative = "drivers\\vbcable";
+#else
 inline constexpr std::string_view kDriverFolderRelative = "drivers/vbcable";
+#endif
 
 // `folder` and `tail` joined as text: one platform separator in between unless `folder` is
 // empty or already ends in a separator. Unlike the path operator, a rooted `tail` can never

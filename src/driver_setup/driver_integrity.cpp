@@ -10,11 +10,29 @@
 
 namespace quorle::setup {
 
+namespace {
+
+// The folders the files are found through, outer first, so that neither can be renamed,
+// removed or re-pointed between the check and the installation.
+bool hold_driver_folders(const std::filesystem::path& driver_folder, FileReader& reader) {
+    return reader.hold_folder(driver_folder.parent_path()).has_value() &&
+           reader.hold_folder(driver_folder).has_value();
+}
+
+}  // namespace
+
 Status verify_driver_files(const std::filesystem::path& driver_folder,
                            std::string_view manifest_text, FileReader& reader) {
     QUORLE_ASSIGN_OR_RETURN(const DigestManifest manifest, read_manifest(manifest_text));
+    bool folders_held = false;
     for (const auto& [name, expected] : manifest) {
         if (!is_single_path_component(name)) return fail("invalid bundled file name");
+        if (!folders_held) {
+            if (!hold_driver_folders(driver_folder, reader)) {
+                return fail("missing bundled driver file " + name);
+            }
+            folders_held = true;
+        }
         std::optional<std::string> actual;
         {
             // The content lives only inside this block: one file in memory at a time.
@@ -29,11 +47,6 @@ Status verify_driver_files(const std::filesystem::path& driver_folder,
         }
     }
     return {};
-}
-
-Status verify_driver_files(const std::filesystem::path& driver_folder,
-                           std::string_view manifest_text) {
-    return verify_driver_files(driver_folder, manifest_text, system_file_reader());
 }
 
 }  // namespace quorle::setup

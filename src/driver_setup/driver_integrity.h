@@ -17,12 +17,11 @@ inline constexpr std::size_t kMaxBundledFileBytes = std::size_t{1} << 30;
 // name must be one path component, the file `driver_folder` + separator + name must be a
 // readable regular file, and the SHA-256 of its whole content must equal the expected digest
 // exactly. The first failing entry ends the check with its message; files the manifest does
-// not name are never touched.
+// not name are never touched. Before the first file is read, the folder holding the driver
+// folder and then the driver folder itself are held through `reader` (a folder that cannot
+// be held fails like a missing first file), and `reader` keeps holding them and every file
+// it read: the caller keeps it until the files are no longer used.
 [[nodiscard]] Status verify_driver_files(const std::filesystem::path& driver_folder,
                                          std::string_view manifest_text, FileReader& reader);
-
-// The same through the platform's file reader.
-[[nodiscard]] Status verify_driver_files(const std::filesystem::path& driver_folder,
-                                         std::string_view manifest_text);
 
 }  // namespace quorle::setup

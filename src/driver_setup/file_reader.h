@@ -1,9 +1,11 @@
 #pragma once
-// Seam: the whole content of one regular file.
+// Seam: the whole content of one regular file, and the folders it is found through, held
+// so that what was checked is what is used later.
 #include <cstddef>
 #include <cstdint>
 #include <expected>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 namespace quorle::setup {
@@ -15,23 +17,37 @@ struct FileReadError {
         not_regular,  // opened, but not a regular file (a folder, FIFO, device, socket)
         too_large,    // larger than the caller's limit or than memory can hold
         read,         // a read call failed part way
+        reparse,      // a folder to hold is a reparse point (a junction or symbolic link)
     };
     Kind kind = Kind::open;
     std::uint32_t code = 0;  // errno value or Windows error code; 0 when the platform gave none
     friend bool operator==(const FileReadError&, const FileReadError&) = default;
 };
 
+// Everything a reader holds stays held until the reader is destroyed, which releases the
+// last held first.
 class FileReader {
   public:
     virtual ~FileReader() = default;
+
+    // Holds the folder at `path` so that it can be neither renamed nor removed while it is
+    // held. On Windows it is opened as a folder (FILE_FLAG_BACKUP_SEMANTICS) and shared for
+    // reading only; a reparse point is refused, since a junction or link could be re-pointed
+    // elsewhere while it is held. Elsewhere nothing is ever installed from the folder, so
+    // nothing is held and the call succeeds.
+    [[nodiscard]] virtual std::expected<void, FileReadError> hold_folder(
+        const std::filesystem::path& path) = 0;
+
     // Reads the file at `path` completely, up to the end of the file. Only regular files are
     // read (anything else fails without waiting on it), and a file holding more than
-    // `max_bytes` fails without being read. The file is closed before the call returns.
+    // `max_bytes` fails without being read. On Windows a file that was read stays open,
+    // shared for reading only, so that it can be neither changed nor replaced nor removed
+    // while it is held; elsewhere it is closed before the call returns.
     [[nodiscard]] virtual std::expected<std::string, FileReadError> read_regular_file(
         const std::filesystem::path& path, std::size_t max_bytes) = 0;
 };
 
-// The platform's own implementation.
-[[nodiscard]] FileReader& system_file_reader();
+// The platform's own implementation, holding nothing yet.
+[[nodiscard]] std::unique_ptr<FileReader> make_system_file_reader();
 
 }  // namespace quorle::setup

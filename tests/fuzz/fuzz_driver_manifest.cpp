@@ -16,6 +16,10 @@ namespace {
 // Every file's content is its own path text, so some entries match and most do not.
 class EchoReader final : public quorle::setup::FileReader {
   public:
+    std::expected<void, quorle::setup::FileReadError> hold_folder(
+        const std::filesystem::path&) override {
+        return {};
+    }
     std::expected<std::string, quorle::setup::FileReadError> read_regular_file(
         const std::filesystem::path& path, std::size_t) override {
         const std::string text = path.string();

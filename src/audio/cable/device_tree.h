@@ -22,13 +22,20 @@ inline constexpr ConfigRet kConfigRetNotImplemented = 0x34;  // CR_CALL_NOT_IMPL
 // Node status word bits and the problem number that detection looks at.
 inline constexpr std::uint32_t kNodeStarted = 0x008;       // DN_STARTED
 inline constexpr std::uint32_t kNodeNeedsRestart = 0x100;  // DN_NEED_RESTART
+inline constexpr std::uint32_t kNodeHasProblem = 0x400;    // DN_HAS_PROBLEM
 inline constexpr std::uint32_t kProblemNeedsRestart = 14;  // CM_PROB_NEED_RESTART
 
 // What CM_Get_DevNode_Status reports for a node.
 struct NodeStatus {
     std::uint32_t status = 0;   // DN_* bits
-    std::uint32_t problem = 0;  // CM_PROB_* number, 0 for none
+    std::uint32_t problem = 0;  // CM_PROB_* number; meaningful only with DN_HAS_PROBLEM
 };
+
+// The node's problem number, or 0 when the status word does not flag a problem: without
+// DN_HAS_PROBLEM the number may be a stale value left from an earlier problem.
+[[nodiscard]] constexpr std::uint32_t problem_of(const NodeStatus& status) {
+    return (status.status & kNodeHasProblem) != 0 ? status.problem : 0;
+}
 
 class DeviceTree {
   public:

@@ -9,13 +9,13 @@
 namespace quorle::audio {
 
 bool node_started(ConfigRet result, const NodeStatus& status) {
-    return result == kConfigRetSuccess && status.problem == 0 &&
+    return result == kConfigRetSuccess && problem_of(status) == 0 &&
            (status.status & kNodeStarted) != 0;
 }
 
 bool node_needs_restart(ConfigRet result, const NodeStatus& status) {
     return result == kConfigRetSuccess &&
-           (status.problem == kProblemNeedsRestart || (status.status & kNodeNeedsRestart) != 0);
+           (problem_of(status) == kProblemNeedsRestart || (status.status & kNodeNeedsRestart) != 0);
 }
 
 Result<std::u16string> fetch_present_device_ids(DeviceTree& tree) {

@@ -21,11 +21,11 @@ struct DriverDevice {
 inline constexpr int kIdListAttempts = 3;
 inline constexpr std::size_t kHardwareIdBufferBytes = 4096;
 
-// True when the status call succeeded, the node has no problem and is started.
+// True when the status call succeeded, the node has no flagged problem and is started.
 [[nodiscard]] bool node_started(ConfigRet result, const NodeStatus& status);
 
-// True when the status call succeeded and the node waits for a restart (problem number or
-// status bit).
+// True when the status call succeeded and the node waits for a restart (the flagged problem
+// number or the status bit).
 [[nodiscard]] bool node_needs_restart(ConfigRet result, const NodeStatus& status);
 
 // The list of present device instance ids: a size query, then the list into a buffer of

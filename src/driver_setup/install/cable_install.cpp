@@ -69,6 +69,12 @@ SetupResult failure(std::string message) {
     return SetupFailure{std::move(message)};
 }
 
+// A device that works: its status was read, no problem is flagged and it is started.
+bool started_without_problem(const DevNodeStatus& node) {
+    return node.config_ret == kConfigRetSuccess && problem_of(node) == 0 &&
+           (node.status & kDevNodeStarted) != 0;
+}
+
 enum class ExistingCable { kNone, kHealthy, kNotHealthy };
 
 // Walks the present devices of the class and judges the first that lists the cable's
@@ -86,10 +92,26 @@ Result<ExistingCable> find_existing_cable(DeviceInstaller& installer, DeviceInfo
         if (!class_set.read_hardware_ids(element, ids).succeeded) continue;
         if (!lists_cable_hardware_id(ids)) continue;
         const DevNodeStatus node = installer.devnode_status(element.dev_inst);
-        const bool healthy = node.config_ret == kConfigRetSuccess && node.problem == 0 &&
-                             (node.status & kDevNodeStarted) != 0;
-        return healthy ? ExistingCable::kHealthy : ExistingCable::kNotHealthy;
+        return started_without_problem(node) ? ExistingCable::kHealthy : ExistingCable::kNotHealthy;
     }
+}
+
+// What a driver update that found no better driver than the one already on the new device
+// (ERROR_NO_MORE_ITEMS: the package is still in the driver store, and Plug and Play has put it
+// on the device by itself) leaves behind, once pending installations are done: nothing when
+// the device does not work, or whether the working device needs a restart. A needed restart
+// is checked first, so that it is never reported as a plain success.
+std::optional<bool> already_installed_restart(DeviceInstaller& installer,
+                                              const DeviceElement& element) {
+    // The wait's own result does not matter: the device's status after it decides.
+    static_cast<void>(installer.wait_no_pending_installs(kPendingInstallWaitMs));
+    const DevNodeStatus node = installer.devnode_status(element.dev_inst);
+    if (node.config_ret != kConfigRetSuccess) return std::nullopt;
+    if ((node.status & kDevNodeNeedsRestart) != 0 || problem_of(node) == kProblemNeedsRestart) {
+        return true;
+    }
+    if (started_without_problem(node)) return false;
+    return std::nullopt;
 }
 
 }  // namespace
@@ -158,6 +180,12 @@ SetupResult install_cable_driver(DeviceInstaller& installer,
         [&list, &element] { static_cast<void>(list.call_class_installer(kDifRemove, element)); });
     const DriverUpdateResult update = installer.update_driver(hardware_id, inf_path);
     if (!update.call.succeeded) {
+        if (update.call.last_error == kErrorNoMoreItems) {
+            if (const std::optional<bool> restart = already_installed_restart(installer, element)) {
+                unregister.release();
+                return SetupSuccess{.restart_required = *restart};
+            }
+        }
         return failure(windows_error("install signed cable", update.call.last_error));
     }
     unregister.release();

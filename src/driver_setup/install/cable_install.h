@@ -24,8 +24,11 @@ inline constexpr std::string_view kCableNotHealthyMessage =
 
 // Looks for a present cable device of the INF's class and judges its health; when there is
 // none, creates the cable's device node, registers it and installs the INF found in
-// `driver_folder` on it. Success carries whether Windows asked for a restart. Both device
-// information sets are destroyed before returning, the creation list first.
+// `driver_folder` on it. Success carries whether Windows asked for a restart. A driver update
+// that finds nothing better than the driver Plug and Play already put on the new device
+// keeps the device when, after pending installations, it works or waits for a restart;
+// every other failed update removes the device again. Both device information sets are
+// destroyed before returning, the creation list first.
 [[nodiscard]] SetupResult install_cable_driver(DeviceInstaller& installer,
                                                const std::filesystem::path& driver_folder);
 

@@ -20,10 +20,22 @@ inline constexpr std::uint32_t kErrorInsufficientBuffer = 122;  // ERROR_INSUFFI
 inline constexpr std::uint32_t kErrorCallNotImplemented = 120;  // ERROR_CALL_NOT_IMPLEMENTED
 inline constexpr std::uint32_t kErrorNoMoreItems = 259;         // ERROR_NO_MORE_ITEMS
 
+// Results of a wait.
+inline constexpr std::uint32_t kWaitObject0 = 0;          // WAIT_OBJECT_0
+inline constexpr std::uint32_t kWaitTimeout = 258;        // WAIT_TIMEOUT
+inline constexpr std::uint32_t kWaitFailed = 0xFFFFFFFF;  // WAIT_FAILED
+
 // Configuration Manager results and device-node bits.
 inline constexpr std::uint32_t kConfigRetSuccess = 0x00;             // CR_SUCCESS
 inline constexpr std::uint32_t kConfigRetCallNotImplemented = 0x34;  // CR_CALL_NOT_IMPLEMENTED
 inline constexpr std::uint32_t kDevNodeStarted = 0x00000008;         // DN_STARTED
+inline constexpr std::uint32_t kDevNodeNeedsRestart = 0x00000100;    // DN_NEED_RESTART
+inline constexpr std::uint32_t kDevNodeHasProblem = 0x00000400;      // DN_HAS_PROBLEM
+inline constexpr std::uint32_t kProblemNeedsRestart = 14;            // CM_PROB_NEED_RESTART
+
+// How long a driver update that found nothing newer to install waits for Plug and Play to
+// finish the installations it has pending, in milliseconds.
+inline constexpr std::uint32_t kPendingInstallWaitMs = 10000;
 
 // Device installation functions passed to the class installer.
 inline constexpr std::uint32_t kDifRemove = 0x05;          // DIF_REMOVE
@@ -106,9 +118,15 @@ struct DriverUpdateResult {
 // whenever the platform did not write them.
 struct DevNodeStatus {
     std::uint32_t config_ret = 0;
-    std::uint32_t status = 0;
-    std::uint32_t problem = 0;
+    std::uint32_t status = 0;   // DN_* bits
+    std::uint32_t problem = 0;  // CM_PROB_* number; meaningful only with DN_HAS_PROBLEM
 };
+
+// The node's problem number, or 0 when the status word does not flag a problem: without
+// DN_HAS_PROBLEM the number may be a stale value left from an earlier problem.
+[[nodiscard]] constexpr std::uint32_t problem_of(const DevNodeStatus& node) {
+    return (node.status & kDevNodeHasProblem) != 0 ? node.problem : 0;
+}
 
 class DeviceInstaller {
   public:
@@ -127,6 +145,10 @@ class DeviceInstaller {
 
     // CM_Get_DevNode_Status(&status, &problem, dev_inst, 0).
     virtual DevNodeStatus devnode_status(std::uint32_t dev_inst) = 0;
+
+    // CMP_WaitNoPendingInstallEvents(timeout_ms): WAIT_OBJECT_0 once Plug and Play has no
+    // installation pending, WAIT_TIMEOUT, or WAIT_FAILED. Nothing the caller decides on.
+    virtual std::uint32_t wait_no_pending_installs(std::uint32_t timeout_ms) = 0;
 
     // newdev's UpdateDriverForPlugAndPlayDevicesW(no window, hardware id, INF path,
     // flags 0, reboot flag preset to false). Both texts are NUL-terminated.

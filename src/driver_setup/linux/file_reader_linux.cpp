@@ -18,6 +18,11 @@ std::uint32_t errno_code() {
 
 class LinuxFileReader final : public FileReader {
   public:
+    // The installation always fails on Linux, so nothing read here is ever used later.
+    std::expected<void, FileReadError> hold_folder(const std::filesystem::path&) override {
+        return {};
+    }
+
     std::expected<std::string, FileReadError> read_regular_file(const std::filesystem::path& path,
                                                                 std::size_t max_bytes) override {
         using Kind = FileReadError::Kind;
@@ -51,9 +56,8 @@ class LinuxFileReader final : public FileReader {
 
 }  // namespace
 
-FileReader& system_file_reader() {
-    static LinuxFileReader reader;
-    return reader;
+std::unique_ptr<FileReader> make_system_file_reader() {
+    return std::make_unique<LinuxFileReader>();
 }
 
 }  // namespace quorle::setup

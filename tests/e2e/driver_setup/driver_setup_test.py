@@ -17,6 +17,7 @@ import quorle_e2e as e2e  # noqa: E402
 
 SHIPPED = None
 SYNTHETIC = None
+MARKER_PROVIDER = None
 
 SYNTHETIC_FILES = {
     "Alpha.inf": b"Signature=synthetic\r\n",
@@ -110,6 +111,56 @@ class DriverSetupProgram(unittest.TestCase):
                 damage()
                 self.assert_fails_with(e2e.run_native(program, [], timeout=20), message)
 
+    def test_digest_library_configuration_is_never_read(self):
+        """The program runs elevated: a digest library configuration named by the user's
+        environment must not load a module into it, and must not change the verdict."""
+        work = pathlib.Path(tempfile.mkdtemp(prefix="quorle-conf-", dir=self.app.parent))
+        marker = work / "marker"
+        config = work / "openssl.cnf"
+        config.write_text(
+            "openssl_conf = openssl_init\n"
+            "[openssl_init]\n"
+            "providers = provider_sect\n"
+            "[provider_sect]\n"
+            "marker = marker_sect\n"
+            "default = default_sect\n"
+            "[marker_sect]\n"
+            f"module = {MARKER_PROVIDER}\n"
+            "activate = 1\n"
+            "[default_sect]\n"
+            "activate = 1\n")
+        hostile = dict(os.environ, OPENSSL_CONF=str(config),
+                       QUORLE_TEST_PROVIDER_MARKER=str(marker))
+
+        # The configuration is live: a program that reads it loads the module.
+        openssl = shutil.which("openssl")
+        if openssl is None:
+            self.skipTest("no openssl command to prove that the configuration loads the module")
+        subprocess.run([openssl, "dgst", "-sha256", str(config)], env=hostile,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
+        self.assertTrue(marker.exists(), "the configuration did not load the marker module")
+        marker.unlink()
+
+        self.write_package()
+        cases = [
+            ("intact package", SYNTHETIC, lambda: None),
+            ("changed file", SYNTHETIC,
+             lambda: (self.drivers / "beta.sys").write_bytes(b"changed")),
+            ("shipped manifest, one file in place", SHIPPED,
+             lambda: (self.drivers / "VBCABLE_ControlPanel.exe").write_bytes(b"x")),
+        ]
+        for label, build, damage in cases:
+            with self.subTest(label):
+                shutil.rmtree(self.drivers, ignore_errors=True)
+                self.write_package()
+                damage()
+                program = self.install(build)
+                plain = e2e.run_native(program, [])
+                with_config = e2e.run_native(program, [], env=hostile)
+                self.assertFalse(marker.exists(), "the program loaded the configured module")
+                self.assertEqual(with_config, plain)
+                self.assertEqual(with_config.status, 1)
+
     def test_closed_standard_error_keeps_the_status(self):
         program = self.install(SHIPPED)
         proc = subprocess.run([str(program), "x"], stdin=subprocess.DEVNULL,
@@ -121,13 +172,15 @@ class DriverSetupProgram(unittest.TestCase):
 
 
 def main():
-    global SHIPPED, SYNTHETIC
+    global SHIPPED, SYNTHETIC, MARKER_PROVIDER
     parser = argparse.ArgumentParser()
     parser.add_argument("--program", required=True)
     parser.add_argument("--synthetic", required=True)
+    parser.add_argument("--marker-provider", required=True)
     options, rest = parser.parse_known_args()
     SHIPPED = options.program
     SYNTHETIC = options.synthetic
+    MARKER_PROVIDER = options.marker_provider
     unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
 
 

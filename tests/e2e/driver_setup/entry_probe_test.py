@@ -68,7 +68,7 @@ class EntryProbe(unittest.TestCase):
             deep = deep / f"folder-{i}-of-a-path-longer-than-the-classic-windows-limit"
         program = self.install(deep)
         if LAUNCHER:
-            expected = e2e.winpath(deep) + "\\drivers/vbcable"
+            expected = e2e.winpath(deep) + "\\drivers\\vbcable"
         else:
             expected = str(deep) + "/drivers/vbcable"
         self.assertGreater(len(expected), 260)

@@ -35,7 +35,8 @@ using testing::StatusReply;
 constexpr DevNode kRoot = 1;
 constexpr StatusReply kStarted{kConfigRetSuccess, {kNodeStarted, 0}};
 constexpr StatusReply kStopped{kConfigRetSuccess, {0, 0}};
-constexpr StatusReply kNeedsRestartProblem{kConfigRetSuccess, {0, kProblemNeedsRestart}};
+constexpr StatusReply kNeedsRestartProblem{kConfigRetSuccess,
+                                           {kNodeHasProblem, kProblemNeedsRestart}};
 constexpr StatusReply kNeedsRestartBit{kConfigRetSuccess, {kNodeStarted | kNodeNeedsRestart, 0}};
 constexpr StatusReply kStatusFails{kConfigRetNoSuchDevnode, {}};
 
@@ -224,9 +225,18 @@ TEST(CableDetection, DevicesAndHealth) {
          problem(kNotStarted), not_installed()},
         {"started bit but a problem number",
          [](Machine& m) {
-             m.pair("hifi", m.device({"VBAudioHFVAIO"}, {{kConfigRetSuccess, {kNodeStarted, 10}}}));
+             m.pair("hifi", m.device({"VBAudioHFVAIO"},
+                                     {{kConfigRetSuccess, {kNodeStarted | kNodeHasProblem, 10}}}));
          },
          not_installed(), problem(kNotStarted)},
+        {"stale problem numbers without DN_HAS_PROBLEM change nothing",
+         [](Machine& m) {
+             const StatusReply stale_restart{kConfigRetSuccess,
+                                             {kNodeStarted, kProblemNeedsRestart}};
+             m.pair("vb", m.device({"VBAudioVACWDM"}, {stale_restart, stale_restart}));
+             m.pair("hifi", m.device({"VBAudioHFVAIO"}, {{kConfigRetSuccess, {kNodeStarted, 10}}}));
+         },
+         ready("vb-render", "vb-capture"), ready("hifi-render", "hifi-capture")},
     });
 }
 

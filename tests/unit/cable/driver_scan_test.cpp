@@ -49,8 +49,13 @@ TEST(NodeStatusRules, StartedAndNeedsRestart) {
         {kConfigRetSuccess, {kNodeStarted, 0}, true, false},
         {kConfigRetSuccess, {kNodeStarted | 0x2, 0}, true, false},
         {kConfigRetSuccess, {0, 0}, false, false},
-        {kConfigRetSuccess, {kNodeStarted, 28}, false, false},  // a problem, though "started"
-        {kConfigRetSuccess, {0, kProblemNeedsRestart}, false, true},
+        // a problem, though "started"
+        {kConfigRetSuccess, {kNodeStarted | kNodeHasProblem, 28}, false, false},
+        {kConfigRetSuccess, {kNodeHasProblem, kProblemNeedsRestart}, false, true},
+        // a stale problem number without DN_HAS_PROBLEM means nothing
+        {kConfigRetSuccess, {kNodeStarted, 28}, true, false},
+        {kConfigRetSuccess, {kNodeStarted, kProblemNeedsRestart}, true, false},
+        {kConfigRetSuccess, {0, kProblemNeedsRestart}, false, false},
         {kConfigRetSuccess, {kNodeStarted | kNodeNeedsRestart, 0}, true, true},
         {kConfigRetNoSuchDevnode, {kNodeStarted | kNodeNeedsRestart, 0}, false, false},
     };

@@ -74,7 +74,10 @@ TEST(DriverFolder, LocateJoinsTheDriverFolderBesideTheProgram) {
     testing::FakeOwnExecutable own;
 #ifdef _WIN32
     own.answer = path(L"C:\\Quorle\\quorle_driver_setup.exe");
-    EXPECT_EQ(locate_driver_folder(own).value().native(), L"C:\\Quorle\\drivers/vbcable");
+    EXPECT_EQ(locate_driver_folder(own).value().native(), L"C:\\Quorle\\drivers\\vbcable");
+    // After the long-path prefix every character is taken literally: backslashes only.
+    own.answer = path(L"\\\\?\\C:\\Quorle\\quorle_driver_setup.exe");
+    EXPECT_EQ(locate_driver_folder(own).value().native(), L"\\\\?\\C:\\Quorle\\drivers\\vbcable");
     own.answer = path(L"C:\\");
 #else
     EXPECT_EQ(locate_driver_folder(own).value().native(), "/opt/quorle/drivers/vbcable");
@@ -83,7 +86,11 @@ TEST(DriverFolder, LocateJoinsTheDriverFolderBesideTheProgram) {
     EXPECT_EQ(locate_driver_folder(own).error(), "missing application folder");
     own.answer = std::unexpected(std::uint32_t{2});
     EXPECT_EQ(locate_driver_folder(own).error(), os_error_message("", 2));
+#ifdef _WIN32
+    EXPECT_EQ(own.calls, 4);
+#else
     EXPECT_EQ(own.calls, 3);
+#endif
 }
 
 // A platform call that copies a text of `length` units and cuts it at the capacity, like

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -42,6 +44,11 @@ std::string manifest_text(const std::vector<std::pair<std::string, std::string>>
         text += i + 1 < members.size() ? ",\r\n" : "\r\n";
     }
     return text + "}\r\n";
+}
+
+// The check through the platform's own reader, which lets go of everything when it returns.
+Status verify_through_system_reader(const std::filesystem::path& folder, std::string_view text) {
+    return verify_driver_files(folder, text, *make_system_file_reader());
 }
 
 TEST(Sha256Digest, MatchesTheStandardVectors) {
@@ -138,7 +145,65 @@ TEST(DriverIntegrity, AnUnreadableManifestReadsNoFile) {
     FakeFileReader reader;
     const Status status = verify_driver_files("/pkg", R"({"a.sys": 1})", reader);
     EXPECT_EQ(status.error(), "[json.exception.type_error.302] type must be string, but is number");
-    EXPECT_TRUE(reader.reads.empty());
+    EXPECT_TRUE(reader.calls.empty());
+}
+
+// Both folders are held, outer first, once and before the first file is read; a folder that
+// cannot be held fails like a missing first file and no file is read.
+TEST(DriverIntegrity, HoldsTheFoldersBeforeTheFirstFile) {
+    using Kind = FileReadError::Kind;
+    const std::filesystem::path folder = std::filesystem::path("/app") / "drivers" / "vbcable";
+    const std::string hold_outer = "hold " + folder.parent_path().string();
+    const std::string hold_inner = "hold " + folder.string();
+    const std::string read_a = "read " + (folder / "a.sys").string();
+    const std::string read_b = "read " + (folder / "b.sys").string();
+    struct Row {
+        std::string label;
+        std::map<std::filesystem::path, FileReadError> refused;
+        std::vector<std::pair<std::string, std::string>> members;
+        std::optional<std::string> message;  // nothing: success
+        std::vector<std::string> calls;
+    };
+    const std::vector<std::pair<std::string, std::string>> two = {{"b.sys", kAbcDigest},
+                                                                  {"a.sys", kAbcDigest}};
+    const Row rows[] = {
+        {"both held", {}, two, std::nullopt, {hold_outer, hold_inner, read_a, read_b}},
+        {"outer refused as a reparse point",
+         {{folder.parent_path(), {Kind::reparse, 0}}},
+         two,
+         "missing bundled driver file a.sys",
+         {hold_outer}},
+        {"driver folder refused as a reparse point",
+         {{folder, {Kind::reparse, 0}}},
+         two,
+         "missing bundled driver file a.sys",
+         {hold_outer, hold_inner}},
+        {"driver folder absent",
+         {{folder, {Kind::open, 2}}},
+         two,
+         "missing bundled driver file a.sys",
+         {hold_outer, hold_inner}},
+        {"an invalid first name fails before anything is held",
+         {},
+         {{"A/y", kAbcDigest}, {"a.sys", kAbcDigest}},
+         "invalid bundled file name",
+         {}},
+        {"an empty manifest holds nothing", {}, {}, std::nullopt, {}},
+    };
+    for (const Row& row : rows) {
+        FakeFileReader reader;
+        reader.files[folder / "a.sys"] = std::string("abc");
+        reader.files[folder / "b.sys"] = std::string("abc");
+        reader.refused_folders = row.refused;
+        const Status status = verify_driver_files(folder, manifest_text(row.members), reader);
+        if (row.message) {
+            ASSERT_FALSE(status.has_value()) << row.label;
+            EXPECT_EQ(status.error(), *row.message) << row.label;
+        } else {
+            EXPECT_TRUE(status.has_value()) << row.label;
+        }
+        EXPECT_EQ(reader.calls, row.calls) << row.label;
+    }
 }
 
 TEST(DriverIntegrity, RealFolderPassesWithExtraFilesAndSubfolders) {
@@ -150,7 +215,7 @@ TEST(DriverIntegrity, RealFolderPassesWithExtraFilesAndSubfolders) {
     folder.write("sub/VBCABLE_Setup.exe", "different");
     const std::string text =
         manifest_text({{"VBCABLE_Setup.exe", kAbcDigest}, {"empty.cat", kEmptyDigest}});
-    const Status status = verify_driver_files(folder.path(), text);
+    const Status status = verify_through_system_reader(folder.path(), text);
     EXPECT_TRUE(status.has_value()) << status.error();
 }
 
@@ -159,7 +224,7 @@ TEST(DriverIntegrity, RealFolderReportsTheFirstMissingNameInByteOrder) {
     folder.write("b.inf", "abc");
     const std::string text = manifest_text(
         {{"readme.txt", kAbcDigest}, {"b.inf", kAbcDigest}, {"VBCABLE_Setup.exe", kAbcDigest}});
-    EXPECT_EQ(verify_driver_files(folder.path(), text).error(),
+    EXPECT_EQ(verify_through_system_reader(folder.path(), text).error(),
               "missing bundled driver file VBCABLE_Setup.exe");
 }
 
@@ -171,11 +236,11 @@ TEST(DriverIntegrity, RealFolderChangedOrEmptiedFileFails) {
     changed[4] = static_cast<char>(changed[4] ^ 0x01);
     for (const std::string& replacement : {changed, std::string(), content + "\n"}) {
         folder.write("vb.sys", replacement);
-        EXPECT_EQ(verify_driver_files(folder.path(), text).error(),
+        EXPECT_EQ(verify_through_system_reader(folder.path(), text).error(),
                   "bundled driver integrity check failed: vb.sys");
     }
     folder.write("vb.sys", content);
-    EXPECT_TRUE(verify_driver_files(folder.path(), text).has_value());
+    EXPECT_TRUE(verify_through_system_reader(folder.path(), text).has_value());
 }
 
 TEST(DriverIntegrity, RealFolderNamesThatPassTheRuleButNameNoFileAreMissing) {
@@ -184,7 +249,7 @@ TEST(DriverIntegrity, RealFolderNamesThatPassTheRuleButNameNoFileAreMissing) {
     // A folder in the file's place, and single-component names that name folders or nothing.
     for (const std::string name : {"sub.sys", ".", "..", "/", "\\", "C:", "a\\.", "a//"}) {
         const Status status =
-            verify_driver_files(folder.path(), manifest_text({{name, kAbcDigest}}));
+            verify_through_system_reader(folder.path(), manifest_text({{name, kAbcDigest}}));
         ASSERT_FALSE(status.has_value()) << name;
         EXPECT_EQ(status.error(), "missing bundled driver file " + name);
     }
@@ -193,7 +258,8 @@ TEST(DriverIntegrity, RealFolderNamesThatPassTheRuleButNameNoFileAreMissing) {
 TEST(DriverIntegrity, ShippedManifestAgainstAMissingFolderNamesItsFirstFile) {
     const TempFolder folder;
     EXPECT_EQ(
-        verify_driver_files(folder.path() / "drivers" / "vbcable", embedded_manifest()).error(),
+        verify_through_system_reader(folder.path() / "drivers" / "vbcable", embedded_manifest())
+            .error(),
         "missing bundled driver file VBCABLE_ControlPanel.exe");
 }
 

@@ -31,7 +31,7 @@ TEST(SystemFileReader, ReadsRegularFilesExactly) {
                                     binary_bytes(3u << 20)};
     for (const std::string& content : contents) {
         const auto file = folder.write("f.bin", content);
-        const auto read = system_file_reader().read_regular_file(file, kNoLimit);
+        const auto read = make_system_file_reader()->read_regular_file(file, kNoLimit);
         ASSERT_TRUE(read.has_value()) << content.size();
         EXPECT_EQ(*read, content) << content.size();
     }
@@ -40,7 +40,7 @@ TEST(SystemFileReader, ReadsRegularFilesExactly) {
 TEST(SystemFileReader, NonAsciiNamesAreFound) {
     const testing::TempFolder folder;
     const auto file = folder.write(std::filesystem::path(u8"caf\u00e9 \u65e5.sys"), "x");
-    EXPECT_EQ(system_file_reader().read_regular_file(file, kNoLimit).value(), "x");
+    EXPECT_EQ(make_system_file_reader()->read_regular_file(file, kNoLimit).value(), "x");
 }
 
 TEST(SystemFileReader, RefusesWhatIsNotAReadableRegularFile) {
@@ -55,7 +55,7 @@ TEST(SystemFileReader, RefusesWhatIsNotAReadableRegularFile) {
                                            folder.path() / "absent" / "x",
                                            std::filesystem::path(with_nul)};
     for (const auto& path : cases) {
-        const auto read = system_file_reader().read_regular_file(path, kNoLimit);
+        const auto read = make_system_file_reader()->read_regular_file(path, kNoLimit);
         ASSERT_FALSE(read.has_value()) << path;
         EXPECT_TRUE(read.error().kind == Kind::open || read.error().kind == Kind::not_regular)
             << path;
@@ -65,8 +65,8 @@ TEST(SystemFileReader, RefusesWhatIsNotAReadableRegularFile) {
 TEST(SystemFileReader, ALimitRefusesOneByteMore) {
     const testing::TempFolder folder;
     const auto file = folder.write("ten", "0123456789");
-    EXPECT_EQ(system_file_reader().read_regular_file(file, 10).value(), "0123456789");
-    const auto refused = system_file_reader().read_regular_file(file, 9);
+    EXPECT_EQ(make_system_file_reader()->read_regular_file(file, 10).value(), "0123456789");
+    const auto refused = make_system_file_reader()->read_regular_file(file, 9);
     ASSERT_FALSE(refused.has_value());
     EXPECT_EQ(refused.error().kind, Kind::too_large);
 }
@@ -94,18 +94,20 @@ TEST(SystemFileReader, SpecialFilesFailAtOnceAndNothingStaysOpen) {
 
     const std::size_t before = open_descriptor_count();
     // A FIFO without a writer would block an ordinary open for ever.
-    const auto from_fifo = system_file_reader().read_regular_file(fifo, kNoLimit);
+    const auto from_fifo = make_system_file_reader()->read_regular_file(fifo, kNoLimit);
     ASSERT_FALSE(from_fifo.has_value());
     EXPECT_EQ(from_fifo.error().kind, Kind::not_regular);
-    const auto from_device = system_file_reader().read_regular_file("/dev/zero", kNoLimit);
+    const auto from_device = make_system_file_reader()->read_regular_file("/dev/zero", kNoLimit);
     ASSERT_FALSE(from_device.has_value());
     EXPECT_EQ(from_device.error().kind, Kind::not_regular);
-    const auto from_folder = system_file_reader().read_regular_file(folder.path(), kNoLimit);
+    const auto from_folder = make_system_file_reader()->read_regular_file(folder.path(), kNoLimit);
     ASSERT_FALSE(from_folder.has_value());
     EXPECT_EQ(from_folder.error().kind, Kind::not_regular);
-    EXPECT_EQ(system_file_reader().read_regular_file(dangling, kNoLimit).error().kind, Kind::open);
-    EXPECT_EQ(system_file_reader().read_regular_file(regular, 2).error().kind, Kind::too_large);
-    EXPECT_EQ(system_file_reader().read_regular_file(link, kNoLimit).value(), "abc");
+    EXPECT_EQ(make_system_file_reader()->read_regular_file(dangling, kNoLimit).error().kind,
+              Kind::open);
+    EXPECT_EQ(make_system_file_reader()->read_regular_file(regular, 2).error().kind,
+              Kind::too_large);
+    EXPECT_EQ(make_system_file_reader()->read_regular_file(link, kNoLimit).value(), "abc");
     EXPECT_EQ(open_descriptor_count(), before);
 }
 #endif

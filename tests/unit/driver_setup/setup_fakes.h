@@ -39,15 +39,26 @@ class FakeOwnExecutable final : public OwnExecutable {
     }
 };
 
-// Files by full path; a path without an entry is absent (open error 2).
+// Files by full path; a path without an entry is absent (open error 2). Folders can be held
+// unless listed in `refused_folders`.
 class FakeFileReader final : public FileReader {
   public:
     std::map<std::filesystem::path, std::expected<std::string, FileReadError>> files;
+    std::map<std::filesystem::path, FileReadError> refused_folders;
     std::vector<std::filesystem::path> reads;
     std::vector<std::size_t> limits;
+    std::vector<std::string> calls;  // "hold <path>" and "read <path>", in order
+
+    std::expected<void, FileReadError> hold_folder(const std::filesystem::path& path) override {
+        calls.push_back("hold " + path.string());
+        const auto refused = refused_folders.find(path);
+        if (refused != refused_folders.end()) return std::unexpected(refused->second);
+        return {};
+    }
 
     std::expected<std::string, FileReadError> read_regular_file(const std::filesystem::path& path,
                                                                 std::size_t max_bytes) override {
+        calls.push_back("read " + path.string());
         reads.push_back(path);
         limits.push_back(max_bytes);
         const auto found = files.find(path);

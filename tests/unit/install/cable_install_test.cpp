@@ -14,6 +14,7 @@ namespace {
 using namespace std::string_literals;
 using testing::FakeDevice;
 using testing::FakeDeviceInstaller;
+using testing::kConfigRetNoSuchDevnode;
 using testing::Op;
 using Log = std::vector<std::string>;
 
@@ -142,11 +143,18 @@ TEST(InstallCableDriver, ScriptedMachines) {
          success(false), join({kOpened, scan_without_match(2), creation_until("update_driver")})},
         {"device with a problem number",
          [](auto& f) {
+             f.present_devices = {device(
+                 u"VBAudioVACWDM\0\0"s, 100,
+                 {.config_ret = 0, .status = kDevNodeStarted | kDevNodeHasProblem, .problem = 22})};
+         },
+         kNotHealthy, kFirstMemberJudged},
+        {"a stale problem number without DN_HAS_PROBLEM changes nothing",
+         [](auto& f) {
              f.present_devices = {
                  device(u"VBAudioVACWDM\0\0"s, 100,
                         {.config_ret = 0, .status = kDevNodeStarted, .problem = 22})};
          },
-         kNotHealthy, kFirstMemberJudged},
+         success(false), kFirstMemberJudged},
         {"device not started",
          [](auto& f) {
              f.present_devices = {device(u"VBAudioVACWDM\0\0"s, 100,
@@ -225,6 +233,87 @@ TEST(InstallCableDriver, ScriptedMachines) {
         EXPECT_EQ(fake.log, row.log);
         EXPECT_EQ(fake.open_sets, 0);
     }
+}
+
+// The driver update finds nothing better than the driver Plug and Play has already put on
+// the new device (the package is still staged): the device's status after pending
+// installations decides whether it stays.
+TEST(InstallCableDriver, NothingNewerToInstall) {
+    const Log kept = {"update_driver", "wait_no_pending_installs 10000", "devnode_status 2304",
+                      "destroy creation list", "destroy class set"};
+    const Log removed = {"update_driver",         "wait_no_pending_installs 10000",
+                         "devnode_status 2304",   "creation list: remove",
+                         "destroy creation list", "destroy class set"};
+    const SetupResult rolled_back = failure("install signed cable: Windows error 259");
+    struct NoMoreItemsRow {
+        const char* name;
+        DevNodeStatus node;
+        std::uint32_t wait_result;
+        SetupResult result;
+        Log tail;
+    };
+    const NoMoreItemsRow rows[] = {
+        {"started without a problem", {0, kDevNodeStarted, 0}, kWaitObject0, success(false), kept},
+        {"started, the wait timed out",
+         {0, kDevNodeStarted, 0},
+         kWaitTimeout,
+         success(false),
+         kept},
+        {"started, the wait failed", {0, kDevNodeStarted, 0}, kWaitFailed, success(false), kept},
+        {"started with a stale restart problem number",
+         {0, kDevNodeStarted, kProblemNeedsRestart},
+         kWaitObject0,
+         success(false),
+         kept},
+        {"started, needs a restart",
+         {0, kDevNodeStarted | kDevNodeNeedsRestart, 0},
+         kWaitObject0,
+         success(true),
+         kept},
+        {"restart problem",
+         {0, kDevNodeHasProblem, kProblemNeedsRestart},
+         kWaitObject0,
+         success(true),
+         kept},
+        {"not started", {0, 0, 0}, kWaitObject0, rolled_back, removed},
+        {"started bit with another problem",
+         {0, kDevNodeStarted | kDevNodeHasProblem, 28},
+         kWaitObject0,
+         rolled_back,
+         removed},
+        {"status query fails",
+         {kConfigRetNoSuchDevnode, kDevNodeStarted, 0},
+         kWaitObject0,
+         rolled_back,
+         removed},
+    };
+    const Log head = {"read_inf_class",
+                      "open_present_devices",
+                      "class set: enum 0",
+                      "create_device_list",
+                      "creation list: create_device_info",
+                      "creation list: write_hardware_ids",
+                      "creation list: register"};
+    for (const NoMoreItemsRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeDeviceInstaller fake;
+        fake.failures[Op::kUpdateDriver] = kErrorNoMoreItems;
+        fake.created_node = row.node;
+        fake.pending_wait_result = row.wait_result;
+        EXPECT_EQ(install_cable_driver(fake, "drivers/vbcable"), row.result);
+        EXPECT_EQ(fake.log, join({head, row.tail}));
+        EXPECT_EQ(fake.open_sets, 0);
+    }
+
+    // Any other failed update is rolled back at once, however the device looks.
+    FakeDeviceInstaller other;
+    other.failures[Op::kUpdateDriver] = kErrorAccessDenied;
+    other.created_node = {0, kDevNodeStarted, 0};
+    EXPECT_EQ(install_cable_driver(other, "drivers/vbcable"),
+              failure("install signed cable: Windows error 5"));
+    EXPECT_EQ(other.log, join({head,
+                               {"update_driver", "creation list: remove", "destroy creation list",
+                                "destroy class set"}}));
 }
 
 TEST(InstallCableDriver, PassesTheInfClassIdentityAndPathsToThePlatform) {

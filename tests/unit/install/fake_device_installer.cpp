@@ -11,7 +11,6 @@ constexpr std::uint32_t kErrorInvalidParameter = 87;
 // elements from anyone else's, as SetupAPI does.
 constexpr std::uintptr_t kClassMemberTag = 0x1000;
 constexpr std::uintptr_t kCreatedTag = 0x2000;
-constexpr std::uint32_t kCreatedDevInst = 0x900;
 
 CallResult ok() {
     return {.succeeded = true, .last_error = 0};
@@ -161,7 +160,13 @@ DevNodeStatus FakeDeviceInstaller::devnode_status(std::uint32_t dev_inst) {
     for (const FakeDevice& device : present_devices) {
         if (device.dev_inst == dev_inst) return device.node;
     }
-    return {.config_ret = 0x0D, .status = 0, .problem = 0};  // CR_NO_SUCH_DEVNODE
+    if (dev_inst == kCreatedDevInst) return created_node;
+    return {.config_ret = kConfigRetNoSuchDevnode, .status = 0, .problem = 0};
+}
+
+std::uint32_t FakeDeviceInstaller::wait_no_pending_installs(std::uint32_t timeout_ms) {
+    log.push_back("wait_no_pending_installs " + std::to_string(timeout_ms));
+    return pending_wait_result;
 }
 
 DriverUpdateResult FakeDeviceInstaller::update_driver(const std::u16string& hardware_id,

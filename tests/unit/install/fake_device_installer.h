@@ -33,6 +33,10 @@ struct FakeDevice {
     DevNodeStatus node{.config_ret = kConfigRetSuccess, .status = kDevNodeStarted, .problem = 0};
 };
 
+inline constexpr std::uint32_t kConfigRetNoSuchDevnode = 0x0D;  // CR_NO_SUCH_DEVNODE
+// The device instance handle of the device the fake creates.
+inline constexpr std::uint32_t kCreatedDevInst = 0x900;
+
 // The INF class the fake reports, unless the test changes it.
 inline constexpr ClassGuid kFakeClassGuid{
     0x4D36E96C, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
@@ -48,6 +52,9 @@ class FakeDeviceInstaller final : public DeviceInstaller {
     // the end of the list).
     std::optional<std::pair<std::uint32_t, std::uint32_t>> enum_failure;
     bool reboot_required = false;  // reported by a successful driver update
+    // The status of the device the run creates, once registered.
+    DevNodeStatus created_node{.config_ret = kConfigRetNoSuchDevnode, .status = 0, .problem = 0};
+    std::uint32_t pending_wait_result = kWaitObject0;
 
     // --- record ---
     std::vector<std::string> log;
@@ -65,6 +72,7 @@ class FakeDeviceInstaller final : public DeviceInstaller {
     OpenedSet open_present_devices(const ClassGuid& class_guid) override;
     OpenedSet create_device_list(const ClassGuid& class_guid) override;
     DevNodeStatus devnode_status(std::uint32_t dev_inst) override;
+    std::uint32_t wait_no_pending_installs(std::uint32_t timeout_ms) override;
     DriverUpdateResult update_driver(const std::u16string& hardware_id,
                                      const std::u16string& inf_path) override;
 

@@ -15,6 +15,7 @@ TEST(LinuxDeviceInstaller, RefusesAtTheFirstStep) {
     EXPECT_EQ(installer.open_present_devices(any).last_error, kErrorCallNotImplemented);
     EXPECT_EQ(installer.create_device_list(any).set, nullptr);
     EXPECT_EQ(installer.devnode_status(1).config_ret, kConfigRetCallNotImplemented);
+    EXPECT_EQ(installer.wait_no_pending_installs(kPendingInstallWaitMs), kWaitFailed);
     const DriverUpdateResult update = installer.update_driver(u"x", u"y");
     EXPECT_FALSE(update.call.succeeded);
     EXPECT_EQ(update.call.last_error, kErrorCallNotImplemented);

@@ -10,9 +10,11 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "driver_setup/file_reader.h"
 #include "driver_setup/install/cable_install.h"
 #include "driver_setup/install/hardware_id_match.h"
 #include "driver_setup/install/win32/unique_device_info_set.h"
@@ -145,20 +147,54 @@ TEST(Win32DeviceInstaller, MissingInfIsReportedWithItsWindowsError) {
               SetupResult(SetupFailure{"read signed INF: Windows error 2"}));
 }
 
+// The copies of INF files that the platform made in the system's INF folder whose content is
+// exactly `content`.
+std::vector<fs::path> system_inf_copies(const std::string& content) {
+    wchar_t windows[MAX_PATH] = {};
+    const UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
+    std::vector<fs::path> copies;
+    if (length == 0 || length >= MAX_PATH) return copies;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(fs::path(windows) / "inf", error)) {
+        if (!entry.is_regular_file() || entry.path().extension() != ".inf") continue;
+        const auto text = make_system_file_reader()->read_regular_file(entry.path(), 1 << 20);
+        if (text && *text == content) copies.push_back(entry.path());
+    }
+    return copies;
+}
+
 TEST(Win32DeviceInstaller, CreatesTheCableOnceAndJudgesItAfterwards) {
     const TempFolder folder("quorle-install-inf");
+    // The driver folder as the program's folder holds it, and an INF that no earlier run
+    // can have copied already.
+    const fs::path drivers = folder.path() / "drivers";
+    const fs::path driver_folder = drivers / "vbcable";
+    fs::create_directories(driver_folder);
+    const std::string inf_text = std::string(kInf) + "; run " +
+                                 std::to_string(GetCurrentProcessId()) + "-" +
+                                 std::to_string(GetTickCount64()) + "\r\n";
     {
-        std::ofstream inf(folder.path() / std::string(kCableInfName), std::ios::binary);
-        inf << kInf;
+        std::ofstream inf(driver_folder / std::string(kCableInfName), std::ios::binary);
+        inf << inf_text;
         ASSERT_TRUE(inf.good());
     }
     remove_cable_devices();  // what an interrupted earlier run may have left
     ASSERT_EQ(count_cable_devices(), 0u);
 
-    // First run: nothing of the class exists, so the device is created, registered and the
-    // INF installed on it.
-    EXPECT_EQ(install_cable_driver(system_device_installer(), folder.path()),
-              SetupResult(SetupSuccess{.restart_required = false}));
+    // First run, with the folders and the INF held as a verified run holds them: nothing of
+    // the class exists, so the device is created, registered and the INF installed on it.
+    // The driver update reports success whatever happens, so the outcome is judged by the
+    // device's driver property and by the platform's copy of the INF.
+    {
+        const std::unique_ptr<FileReader> held = make_system_file_reader();
+        ASSERT_TRUE(held->hold_folder(drivers).has_value());
+        ASSERT_TRUE(held->hold_folder(driver_folder).has_value());
+        ASSERT_EQ(
+            held->read_regular_file(driver_folder / std::string(kCableInfName), 1 << 20).value(),
+            inf_text);
+        EXPECT_EQ(install_cable_driver(system_device_installer(), driver_folder),
+                  SetupResult(SetupSuccess{.restart_required = false}));
+    }
     {
         const UniqueDeviceInfoSet set = present_test_class();
         ASSERT_TRUE(set);
@@ -166,6 +202,8 @@ TEST(Win32DeviceInstaller, CreatesTheCableOnceAndJudgesItAfterwards) {
         ASSERT_EQ(devices.size(), 1u);
         EXPECT_FALSE(devices[0].driver.empty()) << "the driver was not installed";
     }
+    const std::vector<fs::path> copies = system_inf_copies(inf_text);
+    EXPECT_EQ(copies.size(), 1u) << "the INF was not copied into the system's INF folder";
 
     // Second run: the device is found and judged by its node status, and nothing new is
     // created. Wine answers the status query without writing its outputs, so there the
@@ -173,11 +211,16 @@ TEST(Win32DeviceInstaller, CreatesTheCableOnceAndJudgesItAfterwards) {
     const SetupResult expected =
         started_without_problem() ? SetupResult(SetupSuccess{.restart_required = false})
                                   : SetupResult(SetupFailure{std::string(kCableNotHealthyMessage)});
-    EXPECT_EQ(install_cable_driver(system_device_installer(), folder.path()), expected);
+    EXPECT_EQ(install_cable_driver(system_device_installer(), driver_folder), expected);
     EXPECT_EQ(count_cable_devices(), 1u);
 
     EXPECT_EQ(remove_cable_devices(), 1u);
     EXPECT_EQ(count_cable_devices(), 0u);
+    // The copies, and the precompiled form the platform keeps beside each.
+    for (const fs::path& copy : copies) {
+        DeleteFileW(copy.c_str());
+        DeleteFileW(fs::path(copy).replace_extension(".pnf").c_str());
+    }
 }
 
 }  // namespace

@@ -20,6 +20,7 @@ class UnavailableDeviceInstaller final : public DeviceInstaller {
     DevNodeStatus devnode_status(std::uint32_t) override {
         return {.config_ret = kConfigRetCallNotImplemented, .status = 0, .problem = 0};
     }
+    std::uint32_t wait_no_pending_installs(std::uint32_t) override { return kWaitFailed; }
     DriverUpdateResult update_driver(const std::u16string&, const std::u16string&) override {
         return {.call = not_implemented(), .reboot_required = false};
     }

@@ -21,9 +21,15 @@ static_assert(kErrorAccessDenied == ERROR_ACCESS_DENIED);
 static_assert(kErrorCallNotImplemented == ERROR_CALL_NOT_IMPLEMENTED);
 static_assert(kErrorInsufficientBuffer == ERROR_INSUFFICIENT_BUFFER);
 static_assert(kErrorNoMoreItems == ERROR_NO_MORE_ITEMS);
+static_assert(kWaitObject0 == WAIT_OBJECT_0);
+static_assert(kWaitTimeout == WAIT_TIMEOUT);
+static_assert(kWaitFailed == WAIT_FAILED);
 static_assert(kConfigRetSuccess == CR_SUCCESS);
 static_assert(kConfigRetCallNotImplemented == CR_CALL_NOT_IMPLEMENTED);
 static_assert(kDevNodeStarted == DN_STARTED);
+static_assert(kDevNodeNeedsRestart == DN_NEED_RESTART);
+static_assert(kDevNodeHasProblem == DN_HAS_PROBLEM);
+static_assert(kProblemNeedsRestart == CM_PROB_NEED_RESTART);
 static_assert(kDifRemove == DIF_REMOVE);
 static_assert(kDifRegisterDevice == DIF_REGISTERDEVICE);
 static_assert(sizeof(wchar_t) == sizeof(char16_t));
@@ -171,6 +177,10 @@ class Win32DeviceInstaller final : public DeviceInstaller {
         ULONG problem = 0;
         const CONFIGRET result = CM_Get_DevNode_Status(&status, &problem, dev_inst, 0);
         return {.config_ret = result, .status = status, .problem = problem};
+    }
+
+    std::uint32_t wait_no_pending_installs(std::uint32_t timeout_ms) override {
+        return CMP_WaitNoPendingInstallEvents(timeout_ms);
     }
 
     DriverUpdateResult update_driver(const std::u16string& hardware_id,

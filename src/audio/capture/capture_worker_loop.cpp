@@ -62,7 +62,17 @@ void CaptureWorkerLoop::deliver(std::span<const float> block) {
         return;
     }
     const std::string_view view(reinterpret_cast<const char*>(bytes->data()), bytes->size());
-    if (!io_.out->write(view)) stop_flag_->store(true, std::memory_order_release);
+    if (io_.out->write_stoppable(view, *this)) return;
+    // A write ended by the stop (Linux: the wait gave up; Windows: the stop cancelled it) is
+    // no failure of the reader.
+    if (side_.shared->running.load(std::memory_order_acquire)) {
+        stop_flag_->store(true, std::memory_order_release);
+    }
+}
+
+bool CaptureWorkerLoop::keep_writing() {
+    diagnostics_step();
+    return side_.shared->running.load(std::memory_order_acquire);
 }
 
 void CaptureWorkerLoop::diagnostics_step() {

@@ -4,11 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <new>
 #include <string>
+#include <vector>
 
 #include "audio_host/process/ancestry.h"
 #include "audio_host/process/process_identity.h"
 #include "audio_host/process/process_map.h"
+#include "audio_host/process/win32/visible_windows_win32.h"
 #include "common/platform_error.h"
 #include "common/text.h"
 
@@ -71,6 +75,65 @@ TEST(Win32ProcessPlatform, MissingProcessCannotBeOpened) {
         read_process_identity(system_process_platform(), 0xFFFFFFF3u);
     ASSERT_FALSE(identity);
     EXPECT_EQ(identity.error(), "open process: " + platform_error_text(0x80070057));
+}
+
+// A visible top-level window of this test program, destroyed with the object.
+class OwnVisibleWindow {
+  public:
+    OwnVisibleWindow() {
+        WNDCLASSW window_class{};
+        window_class.lpfnWndProc = DefWindowProcW;
+        window_class.hInstance = GetModuleHandleW(nullptr);
+        window_class.lpszClassName = L"QuorleEnumWindowsTest";
+        RegisterClassW(&window_class);
+        window_ = CreateWindowExW(0, L"QuorleEnumWindowsTest", L"quorle",
+                                  WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 100, 100, nullptr,
+                                  nullptr, GetModuleHandleW(nullptr), nullptr);
+    }
+    ~OwnVisibleWindow() {
+        if (window_ != nullptr) DestroyWindow(window_);
+    }
+    OwnVisibleWindow(const OwnVisibleWindow&) = delete;
+    OwnVisibleWindow& operator=(const OwnVisibleWindow&) = delete;
+    [[nodiscard]] HWND get() const { return window_; }
+
+  private:
+    HWND window_ = nullptr;
+};
+
+// Collects pids, or runs out of memory at the first one.
+class TestCollector final : public VisibleWindowCollector {
+  public:
+    explicit TestCollector(bool out_of_memory) : out_of_memory_(out_of_memory) {}
+    void add(std::uint32_t pid) override {
+        ++calls;
+        if (out_of_memory_) throw std::bad_alloc();
+        pids.push_back(pid);
+    }
+    int calls = 0;
+    std::vector<std::uint32_t> pids;
+
+  private:
+    bool out_of_memory_;
+};
+
+TEST(Win32VisibleWindows, AllocationFailureEndsTheEnumerationWithOutOfMemory) {
+    const OwnVisibleWindow window;
+    ASSERT_NE(window.get(), nullptr) << GetLastError();
+    ASSERT_TRUE(IsWindowVisible(window.get()));
+
+    TestCollector all(false);
+    ASSERT_TRUE(EnumWindows(collect_visible_window,
+                            reinterpret_cast<LPARAM>(static_cast<VisibleWindowCollector*>(&all))));
+    EXPECT_NE(std::find(all.pids.begin(), all.pids.end(), GetCurrentProcessId()), all.pids.end());
+
+    TestCollector failing(true);
+    SetLastError(0);
+    EXPECT_FALSE(
+        EnumWindows(collect_visible_window,
+                    reinterpret_cast<LPARAM>(static_cast<VisibleWindowCollector*>(&failing))));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_OUTOFMEMORY));
+    EXPECT_EQ(failing.calls, 1);  // the enumeration ended at the failure
 }
 
 }  // namespace

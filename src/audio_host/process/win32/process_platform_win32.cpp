@@ -51,21 +51,24 @@ ProcessEntry entry_of(const PROCESSENTRY32W& entry) {
 
 }  // namespace
 
-BOOL CALLBACK collect_visible_window(HWND window, LPARAM context) noexcept {
-    auto& collector = *reinterpret_cast<VisibleWindowCollector*>(context);
-    if (IsWindowVisible(window)) {
-        DWORD pid = 0;
-        GetWindowThreadProcessId(window, &pid);
-        // No exception may unwind through user32: a full memory ends the enumeration with
-        // the error that EnumWindows then reports.
-        try {
-            collector.add(static_cast<std::uint32_t>(pid));
-        } catch (const std::bad_alloc&) {
-            SetLastError(ERROR_OUTOFMEMORY);
-            return FALSE;
-        }
+BOOL add_window_owner(VisibleWindowCollector& collector, std::uint32_t pid) noexcept {
+    // No exception may unwind through user32: a full memory ends the enumeration with the
+    // error that EnumWindows then reports.
+    try {
+        collector.add(pid);
+    } catch (const std::bad_alloc&) {
+        SetLastError(ERROR_OUTOFMEMORY);
+        return FALSE;
     }
     return TRUE;
+}
+
+BOOL CALLBACK collect_visible_window(HWND window, LPARAM context) noexcept {
+    auto& collector = *reinterpret_cast<VisibleWindowCollector*>(context);
+    if (!IsWindowVisible(window)) return TRUE;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    return add_window_owner(collector, static_cast<std::uint32_t>(pid));
 }
 
 namespace {

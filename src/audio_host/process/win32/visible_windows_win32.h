@@ -14,6 +14,10 @@ class VisibleWindowCollector {
     virtual void add(std::uint32_t pid) = 0;
 };
 
+// Hands one window's owner to the collector: TRUE to go on; FALSE with ERROR_OUTOFMEMORY as
+// the thread's last error when the collector runs out of memory.
+BOOL add_window_owner(VisibleWindowCollector& collector, std::uint32_t pid) noexcept;
+
 // EnumWindows callback; `context` is a VisibleWindowCollector*. Continues the enumeration,
 // except that an allocation failure ends it with ERROR_OUTOFMEMORY as the last error
 // (EnumWindows then fails with it) instead of unwinding through user32.

@@ -27,6 +27,7 @@ std::string diagnostics_line(std::uint32_t sample_rate, std::uint16_t channels,
 CaptureWorkerLoop::CaptureWorkerLoop(WorkerSide side, std::shared_ptr<std::atomic<bool>> stop_flag,
                                      WorkerIo io)
     : side_(std::move(side)),
+      line_wait_(side_.shared->running),
       stop_flag_(std::move(stop_flag)),
       io_(io),
       assembler_(side_.channels, side_.sample_rate),
@@ -85,8 +86,9 @@ void CaptureWorkerLoop::diagnostics_step() {
         side_.sample_rate, side_.channels, counters.accepted_frames.load(std::memory_order_relaxed),
         counters.dropped_frames.load(std::memory_order_relaxed),
         counters.discontinuities.load(std::memory_order_relaxed));
-    // Standard error going away must not end the capture: the line is simply lost.
-    (void)io_.err->write(line);
+    // Standard error going away must not end the capture: the line is simply lost. A reader
+    // that stops taking standard error must not hold the worker past the stop either.
+    (void)io_.err->write_stoppable(line, line_wait_);
     last_line_ = now;
     printed_dropped_ = dropped;
 }

@@ -56,7 +56,19 @@ class CaptureWorkerLoop final : private WriteWait {
     void deliver(std::span<const float> block);
     void diagnostics_step();
 
+    // The diagnostics line's own write: it gives up at the stop like a block's, and applies
+    // no diagnostics rule meanwhile (that rule is what writes the line).
+    class LineWait final : public WriteWait {
+      public:
+        explicit LineWait(const std::atomic<bool>& running) : running_(running) {}
+        bool keep_writing() override { return running_.load(std::memory_order_acquire); }
+
+      private:
+        const std::atomic<bool>& running_;
+    };
+
     WorkerSide side_;
+    LineWait line_wait_;
     std::shared_ptr<std::atomic<bool>> stop_flag_;  // set here on a failed write; read by all
     WorkerIo io_;
     BlockAssembler assembler_;

@@ -24,14 +24,15 @@ using testing::RecordingStream;
 // One pipeline driven pass by pass on the test thread, with a fake clock.
 struct LoopFixture {
     explicit LoopFixture(bool diagnostics, std::uint64_t capacity = kRingCapacity,
-                         OutputStream* output = nullptr) {
+                         OutputStream* output = nullptr, OutputStream* error_output = nullptr) {
         auto parts = create_capture_pipeline(2, 48000, capacity);
         EXPECT_TRUE(parts);
         sink = std::move(parts->sink);
         shared = parts->worker_side.shared;
         loop = std::make_unique<CaptureWorkerLoop>(
             std::move(parts->worker_side), stop_flag,
-            WorkerIo{output != nullptr ? output : &out, &err, &clock, diagnostics});
+            WorkerIo{output != nullptr ? output : &out,
+                     error_output != nullptr ? error_output : &err, &clock, diagnostics});
     }
     void passes(int count) {
         for (int i = 0; i < count; ++i)
@@ -225,6 +226,23 @@ TEST(CaptureWorkerLoop, AWaitingWriteKeepsReportingDropsAndEndsAtTheStop) {
     // The first line comes with the first look after a whole second (20 slices).
     EXPECT_EQ(lines_at[19], 0u);
     EXPECT_EQ(lines_at[20], 1u);
+}
+
+// A diagnostics line whose reader takes nothing holds the worker no longer than the stop.
+TEST(CaptureWorkerLoop, AWaitingDiagnosticsLineEndsAtTheStop) {
+    ReaderThatTakesNothing reader;
+    std::mutex lock;
+    LockedStream stream(reader, lock);
+    LoopFixture f(true, kRingCapacity, nullptr, &stream);
+    reader.clock = &f.clock;
+    reader.on_wait = [&](int waits) {
+        if (waits == 30) f.shared->running.store(false, std::memory_order_release);
+    };
+    f.passes(500);  // one second of empty-ring polls: the line is due, and its write waits
+    EXPECT_EQ(reader.waits, 30);
+    EXPECT_EQ(reader.written, 0u);
+    EXPECT_FALSE(f.loop->run_once());
+    EXPECT_FALSE(f.stop_flag->load());
 }
 
 }  // namespace

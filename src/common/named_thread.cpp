@@ -2,8 +2,6 @@
 
 #include <system_error>
 
-#include "common/platform_error.h"
-
 namespace quorle {
 namespace {
 
@@ -17,7 +15,7 @@ class SystemThreadLauncher final : public ThreadLauncher {
                 body();
             });
         } catch (const std::system_error& error) {
-            return std::unexpected(ThreadStartError{error.code().value()});
+            return std::unexpected(ThreadStartError{error.code()});
         }
     }
 };
@@ -29,8 +27,49 @@ ThreadLauncher& system_thread_launcher() {
     return launcher;
 }
 
+ThreadIoCancel::~ThreadIoCancel() {
+    if (thread_ != 0) close_thread_for_io_cancel(thread_);
+}
+
+void ThreadIoCancel::attach_current_thread() {
+    const std::uintptr_t thread = open_current_thread_for_io_cancel();
+    const std::lock_guard guard(lock_);
+    thread_ = thread;
+}
+
+void ThreadIoCancel::finish() {
+    const std::lock_guard guard(lock_);
+    finished_ = true;
+    if (thread_ != 0) close_thread_for_io_cancel(thread_);
+    thread_ = 0;
+    finished_changed_.notify_all();
+}
+
+bool ThreadIoCancel::wait_finished(std::chrono::milliseconds limit) {
+    std::unique_lock guard(lock_);
+    return finished_changed_.wait_for(guard, limit, [this] { return finished_; });
+}
+
+void ThreadIoCancel::cancel_io() {
+    // Under the lock, so that the thread cannot finish and close its handle meanwhile.
+    const std::lock_guard guard(lock_);
+    if (!finished_ && thread_ != 0) cancel_thread_io(thread_);
+}
+
 std::string thread_start_message(std::string_view prefix, ThreadStartError error) {
-    return os_error_message(prefix, error.code);
+    // The description belongs to the error's own category (strerror's text for the errno
+    // values the runtime reports), never to the Windows message table.
+    std::string description = error.code.message();
+    while (!description.empty() &&
+           std::string_view(" \t\n\v\f\r").find(description.back()) != std::string_view::npos) {
+        description.pop_back();
+    }
+    std::string text(prefix);
+    text += description;
+    text += " (os error ";
+    text += std::to_string(error.code.value());
+    text += ')';
+    return text;
 }
 
 }  // namespace quorle

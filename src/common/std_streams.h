@@ -1,9 +1,12 @@
 #pragma once
 // Standard output and standard error as byte streams: no newline translation, every write
 // whole under a lock, short writes continued, interrupted writes repeated, failures returned
-// as values (a closed reader is a write error, never a signal).
+// as values (a closed reader is a write error, never a signal). A write can be made
+// stoppable, so that a reader that stops reading cannot hold the writer for ever.
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string_view>
 
@@ -18,19 +21,50 @@ struct WriteOutcome {
     bool interrupted = false;  // the call was interrupted before writing anything (EINTR)
 };
 
+// How long a stoppable write waits for room at a time before it asks whether to go on.
+inline constexpr std::chrono::milliseconds kWriteWaitSlice{50};
+
+// The most bytes one call of a stoppable write hands over. A pipe that poll() reports
+// writable takes this much (PIPE_BUF) without blocking.
+inline constexpr std::size_t kStoppableWriteChunk = 4096;
+
 // One platform write primitive (a file descriptor, a Windows handle, or a test double).
 class RawWriter {
   public:
     virtual ~RawWriter() = default;
     virtual WriteOutcome write_some(const char* data, std::size_t size) = 0;
+    // Waits at most `limit` until write_some can take bytes without blocking. True: write
+    // now (there is room, or the descriptor is in a state that write_some will report);
+    // false: no room yet. Writers that cannot wait for room (a Windows handle: there a stop
+    // cancels the blocked write instead) answer true at once.
+    [[nodiscard]] virtual bool wait_for_room(std::chrono::milliseconds limit) {
+        (void)limit;
+        return true;
+    }
+};
+
+// What a stoppable write asks while it goes on (the capture worker's running flag).
+class WriteWait {
+  public:
+    virtual ~WriteWait() = default;
+    // Called before each write call and after each slice spent waiting for room (so about
+    // every kWriteWaitSlice while the reader takes nothing). False ends the write early.
+    [[nodiscard]] virtual bool keep_writing() = 0;
 };
 
 // The error code reported when a write call accepts no bytes without reporting an error.
 [[nodiscard]] std::uint32_t no_progress_error_code();
 
+// The failure text of a write that its WriteWait ended early.
+inline constexpr std::string_view kWriteStopped = "write stopped";
+
 // Writes every byte through `writer`: a short write continues with the rest, an interrupted
 // write is repeated, a failure (or a write accepting nothing) returns its platform error text.
-[[nodiscard]] Status write_all(RawWriter& writer, std::string_view bytes);
+// With `wait`, the write is stoppable: before each write call it waits for room in slices of
+// kWriteWaitSlice, asks `wait` before each call and after each slice, and fails with
+// kWriteStopped when told to end; each call then hands over at most kStoppableWriteChunk.
+[[nodiscard]] Status write_all(RawWriter& writer, std::string_view bytes,
+                               WriteWait* wait = nullptr);
 
 // A stream that other code writes whole pieces to.
 class OutputStream {
@@ -38,6 +72,12 @@ class OutputStream {
     virtual ~OutputStream() = default;
     // Writes all of `bytes` as one piece: no other write of the stream interleaves with it.
     [[nodiscard]] virtual Status write(std::string_view bytes) = 0;
+    // The same, but `wait` may end the write early (see write_all); bytes already handed
+    // over stay written. Streams that never wait write the whole piece.
+    [[nodiscard]] virtual Status write_stoppable(std::string_view bytes, WriteWait& wait) {
+        (void)wait;
+        return write(bytes);
+    }
 };
 
 // An OutputStream over a RawWriter that holds `lock` for each whole write.
@@ -45,6 +85,7 @@ class LockedStream final : public OutputStream {
   public:
     LockedStream(RawWriter& writer, std::mutex& lock) : writer_(writer), lock_(lock) {}
     [[nodiscard]] Status write(std::string_view bytes) override;
+    [[nodiscard]] Status write_stoppable(std::string_view bytes, WriteWait& wait) override;
 
   private:
     RawWriter& writer_;
@@ -58,6 +99,10 @@ class LockedStream final : public OutputStream {
 // standard error handle drops what is written there and reports success.
 [[nodiscard]] OutputStream& standard_output();
 [[nodiscard]] OutputStream& standard_error();
+
+// A writer of an open file: a descriptor (Linux) or a HANDLE (Windows), given as an integer.
+// The file stays open and belongs to the caller; it must outlive the writer.
+[[nodiscard]] std::unique_ptr<RawWriter> file_writer(std::intptr_t file);
 
 // Prepares the standard streams for binary output: no newline translation (Windows) and no
 // SIGPIPE on a closed reader (Linux). Call first thing in every program entry.

@@ -1,6 +1,9 @@
 #include <cerrno>
 #include <csignal>
+#include <poll.h>
 #include <unistd.h>
+
+#include <memory>
 
 #include "common/std_streams.h"
 
@@ -17,6 +20,16 @@ class FdWriter final : public RawWriter {
             return {0, static_cast<std::uint32_t>(errno), false};
         }
         return {static_cast<std::size_t>(n), 0, false};
+    }
+
+    // Waits for room with poll() on the descriptor as it is: descriptor 1 stays blocking,
+    // since its open file description may be shared with the reader or a terminal.
+    bool wait_for_room(std::chrono::milliseconds limit) override {
+        pollfd watched{fd_, POLLOUT, 0};
+        const int ready = ::poll(&watched, 1, static_cast<int>(limit.count()));
+        if (ready > 0) return true;  // room, or an error or hang-up that the write reports
+        if (ready == 0 || errno == EINTR) return false;
+        return true;  // poll itself failed: let the write report the descriptor's state
     }
 
   private:
@@ -40,6 +53,10 @@ OutputStream& standard_error() {
     static std::mutex lock;
     static LockedStream stream(writer, lock);
     return stream;
+}
+
+std::unique_ptr<RawWriter> file_writer(std::intptr_t file) {
+    return std::make_unique<FdWriter>(static_cast<int>(file));
 }
 
 void init_standard_streams() {

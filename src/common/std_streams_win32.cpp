@@ -4,11 +4,25 @@
 #include <io.h>
 #include <stdio.h>
 
+#include <memory>
+
 #include "common/platform_error.h"
 #include "common/std_streams.h"
 
 namespace quorle {
 namespace {
+
+// One WriteFile call. A synchronous handle's write blocks until the reader has taken the
+// bytes; a stop ends such a write from another thread with CancelSynchronousIo (its
+// ERROR_OPERATION_ABORTED is a failure like any other).
+WriteOutcome write_handle(HANDLE handle, const char* data, std::size_t size) {
+    const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+    DWORD written = 0;
+    if (!WriteFile(handle, data, chunk, &written, nullptr)) {
+        return {0, hresult_from_win32(GetLastError()), false};
+    }
+    return {written, 0, false};
+}
 
 class HandleWriter final : public RawWriter {
   public:
@@ -21,17 +35,23 @@ class HandleWriter final : public RawWriter {
             if (missing_is_success_) return {size, 0, false};
             return {0, hresult_from_win32(ERROR_INVALID_HANDLE), false};
         }
-        const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
-        DWORD written = 0;
-        if (!WriteFile(handle, data, chunk, &written, nullptr)) {
-            return {0, hresult_from_win32(GetLastError()), false};
-        }
-        return {written, 0, false};
+        return write_handle(handle, data, size);
     }
 
   private:
     DWORD which_;
     bool missing_is_success_;
+};
+
+class FileHandleWriter final : public RawWriter {
+  public:
+    explicit FileHandleWriter(HANDLE handle) : handle_(handle) {}
+    WriteOutcome write_some(const char* data, std::size_t size) override {
+        return write_handle(handle_, data, size);
+    }
+
+  private:
+    HANDLE handle_;
 };
 
 }  // namespace
@@ -52,6 +72,10 @@ OutputStream& standard_error() {
     static std::mutex lock;
     static LockedStream stream(writer, lock);
     return stream;
+}
+
+std::unique_ptr<RawWriter> file_writer(std::intptr_t file) {
+    return std::make_unique<FileHandleWriter>(reinterpret_cast<HANDLE>(file));
 }
 
 void init_standard_streams() {

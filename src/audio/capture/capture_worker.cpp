@@ -8,8 +8,9 @@
 
 namespace quorle::capture {
 
-CaptureWorker::CaptureWorker(std::shared_ptr<CaptureShared> shared, std::thread thread)
-    : shared_(std::move(shared)), thread_(std::move(thread)) {}
+CaptureWorker::CaptureWorker(std::shared_ptr<CaptureShared> shared, std::thread thread,
+                             std::shared_ptr<ThreadIoCancel> io_cancel)
+    : shared_(std::move(shared)), thread_(std::move(thread)), io_cancel_(std::move(io_cancel)) {}
 
 CaptureWorker& CaptureWorker::operator=(CaptureWorker&& other) noexcept {
     if (this != &other) {
@@ -17,6 +18,7 @@ CaptureWorker& CaptureWorker::operator=(CaptureWorker&& other) noexcept {
         join();
         thread_ = std::move(other.thread_);
         shared_ = std::move(other.shared_);
+        io_cancel_ = std::move(other.io_cancel_);
     }
     return *this;
 }
@@ -31,7 +33,13 @@ void CaptureWorker::clear_running() {
 }
 
 void CaptureWorker::join() {
-    if (thread_.joinable()) thread_.join();
+    if (!thread_.joinable()) return;
+    if (io_cancel_ != nullptr && !io_cancel_->wait_finished(kWorkerEndGrace)) {
+        do {
+            io_cancel_->cancel_io();
+        } while (!io_cancel_->wait_finished(kWorkerCancelRepeat));
+    }
+    thread_.join();
 }
 
 Result<CapturePipeline> start_capture_worker(std::uint16_t channels, std::uint32_t sample_rate,
@@ -53,10 +61,16 @@ Result<CapturePipeline> start_capture_worker(std::uint16_t channels, std::uint32
     // The thread owns the loop (and with it the ring's reading end) and drops it when it ends.
     auto loop =
         std::make_shared<CaptureWorkerLoop>(std::move(parts.worker_side), std::move(stop_flag), io);
-    auto thread = launcher.launch("quorle-capture", [loop = std::move(loop)] { loop->run(); });
+    auto io_cancel = std::make_shared<ThreadIoCancel>();
+    auto thread = launcher.launch("quorle-capture", [loop = std::move(loop), io_cancel] {
+        io_cancel->attach_current_thread();
+        loop->run();
+        io_cancel->finish();
+    });
     if (!thread) return fail(thread_start_message("capture worker: ", thread.error()));
-    return CapturePipeline{std::move(parts.sink),
-                           CaptureWorker(std::move(shared), std::move(*thread))};
+    return CapturePipeline{
+        std::move(parts.sink),
+        CaptureWorker(std::move(shared), std::move(*thread), std::move(io_cancel))};
 }
 
 void stop_capture_worker(CaptureWorker& worker) {

@@ -5,7 +5,10 @@
 // Shutdown, in order: drop the sink (sink.reset() or let it go), clear the running flag
 // (worker.clear_running()), then stop_capture_worker(worker). stop_capture_worker clears the
 // flag itself too, and a CaptureWorker destroyed while its thread runs stops and joins it.
+// The worker ends soon after the flag clears whatever its reader does: a write waiting for
+// room gives up (Linux), or is cancelled from the stopping thread (Windows).
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -21,11 +24,18 @@
 
 namespace quorle::capture {
 
+// How long a stop lets the worker end by itself before it cancels the worker's blocked
+// write, and how often it repeats the cancel until the worker has ended (a cancel that comes
+// before the write has started finds nothing to cancel).
+inline constexpr std::chrono::milliseconds kWorkerEndGrace{50};
+inline constexpr std::chrono::milliseconds kWorkerCancelRepeat{20};
+
 // The worker thread's join handle and the running flag that stops it. Move-only.
 class CaptureWorker {
   public:
     CaptureWorker() = default;
-    CaptureWorker(std::shared_ptr<CaptureShared> shared, std::thread thread);
+    CaptureWorker(std::shared_ptr<CaptureShared> shared, std::thread thread,
+                  std::shared_ptr<ThreadIoCancel> io_cancel = nullptr);
     CaptureWorker(CaptureWorker&&) noexcept = default;
     // Stops and joins this worker's own thread before taking the other's.
     CaptureWorker& operator=(CaptureWorker&& other) noexcept;
@@ -37,13 +47,15 @@ class CaptureWorker {
     // Clears the running flag (release): the capture side takes nothing more and the worker
     // ends within one poll period or one block.
     void clear_running();
-    // Waits for the thread to end (after clear_running). Does nothing without a thread.
+    // Waits for the thread to end (after clear_running), cancelling its blocked I/O after
+    // kWorkerEndGrace and then every kWorkerCancelRepeat. Does nothing without a thread.
     void join();
     [[nodiscard]] bool joinable() const { return thread_.joinable(); }
 
   private:
-    std::shared_ptr<CaptureShared> shared_;  // running flag and counters
-    std::thread thread_;                     // "quorle-capture"
+    std::shared_ptr<CaptureShared> shared_;      // running flag and counters
+    std::thread thread_;                         // "quorle-capture"
+    std::shared_ptr<ThreadIoCancel> io_cancel_;  // ends the thread's blocked writes
 };
 
 struct CapturePipeline {

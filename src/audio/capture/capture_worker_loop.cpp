@@ -27,6 +27,7 @@ std::string diagnostics_line(std::uint32_t sample_rate, std::uint16_t channels,
 CaptureWorkerLoop::CaptureWorkerLoop(WorkerSide side, std::shared_ptr<std::atomic<bool>> stop_flag,
                                      WorkerIo io)
     : side_(std::move(side)),
+      line_wait_(side_.shared->running),
       stop_flag_(std::move(stop_flag)),
       io_(io),
       assembler_(side_.channels, side_.sample_rate),
@@ -62,7 +63,17 @@ void CaptureWorkerLoop::deliver(std::span<const float> block) {
         return;
     }
     const std::string_view view(reinterpret_cast<const char*>(bytes->data()), bytes->size());
-    if (!io_.out->write(view)) stop_flag_->store(true, std::memory_order_release);
+    if (io_.out->write_stoppable(view, *this)) return;
+    // A write ended by the stop (Linux: the wait gave up; Windows: the stop cancelled it) is
+    // no failure of the reader.
+    if (side_.shared->running.load(std::memory_order_acquire)) {
+        stop_flag_->store(true, std::memory_order_release);
+    }
+}
+
+bool CaptureWorkerLoop::keep_writing() {
+    diagnostics_step();
+    return side_.shared->running.load(std::memory_order_acquire);
 }
 
 void CaptureWorkerLoop::diagnostics_step() {
@@ -75,8 +86,9 @@ void CaptureWorkerLoop::diagnostics_step() {
         side_.sample_rate, side_.channels, counters.accepted_frames.load(std::memory_order_relaxed),
         counters.dropped_frames.load(std::memory_order_relaxed),
         counters.discontinuities.load(std::memory_order_relaxed));
-    // Standard error going away must not end the capture: the line is simply lost.
-    (void)io_.err->write(line);
+    // Standard error going away must not end the capture: the line is simply lost. A reader
+    // that stops taking standard error must not hold the worker past the stop either.
+    (void)io_.err->write_stoppable(line, line_wait_);
     last_line_ = now;
     printed_dropped_ = dropped;
 }

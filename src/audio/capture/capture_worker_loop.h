@@ -3,7 +3,9 @@
 // blocks, converts each block to mono 16-bit PCM and writes it to standard output; polls
 // every 2 ms while the ring is empty; writes the diagnostics line at most once a second.
 // A failed conversion or write sets the shared stop flag and writes no message; blocks are
-// skipped from then on until the running flag clears.
+// skipped from then on until the running flag clears. A write that waits for a reader that
+// takes nothing ends when the running flag clears (the block may be cut short there), and
+// the diagnostics rule keeps being applied while it waits.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -38,7 +40,7 @@ struct WorkerIo {
     bool diagnostics;       // a line every second even without drops
 };
 
-class CaptureWorkerLoop {
+class CaptureWorkerLoop final : private WriteWait {
   public:
     CaptureWorkerLoop(WorkerSide side, std::shared_ptr<std::atomic<bool>> stop_flag, WorkerIo io);
 
@@ -49,10 +51,24 @@ class CaptureWorkerLoop {
     void run();
 
   private:
+    // While a block is written: the diagnostics rule, then whether the run still goes on.
+    bool keep_writing() override;
     void deliver(std::span<const float> block);
     void diagnostics_step();
 
+    // The diagnostics line's own write: it gives up at the stop like a block's, and applies
+    // no diagnostics rule meanwhile (that rule is what writes the line).
+    class LineWait final : public WriteWait {
+      public:
+        explicit LineWait(const std::atomic<bool>& running) : running_(running) {}
+        bool keep_writing() override { return running_.load(std::memory_order_acquire); }
+
+      private:
+        const std::atomic<bool>& running_;
+    };
+
     WorkerSide side_;
+    LineWait line_wait_;
     std::shared_ptr<std::atomic<bool>> stop_flag_;  // set here on a failed write; read by all
     WorkerIo io_;
     BlockAssembler assembler_;

@@ -9,15 +9,18 @@ bool ends_process_on_return(std::uint32_t event) {
 
 }  // namespace
 
-bool ConsoleStop::handle_control_event(std::uint32_t event) {
+ConsoleHandlerNext ConsoleStop::handle_control_event(std::uint32_t event) {
     request();
-    if (!ends_process_on_return(event)) return true;
+    if (!ends_process_on_return(event)) return ConsoleHandlerNext::Return;
     const TimedWait::time_point deadline = time_.now() + kConsoleShutdownGrace;
     std::unique_lock lock(mutex_);
     while (!finished_ && time_.now() < deadline) {
         time_.wait_until(finished_changed_, lock, deadline);
     }
-    return true;
+    // Returning from a close event ends the process with the system's status; after the
+    // ordered shutdown the run's own exit comes shortly, so the handler waits for it.
+    if (finished_ && event == kCtrlCloseEvent) return ConsoleHandlerNext::KeepWaiting;
+    return ConsoleHandlerNext::Return;
 }
 
 void ConsoleStop::finish_shutdown() {
@@ -27,8 +30,9 @@ void ConsoleStop::finish_shutdown() {
 }
 
 ConsoleStop& process_console_stop() {
-    static ConsoleStop stop(system_timed_wait());
-    return stop;
+    // Deliberately never destroyed (see the header).
+    static ConsoleStop* const stop = new ConsoleStop(system_timed_wait());
+    return *stop;
 }
 
 }  // namespace quorle::host

@@ -61,6 +61,7 @@ Status drain_packets(const PacketLoopContext& context, std::uint32_t frame_bound
         CapturePacket packet;
         const HResult read = context.service.get_buffer(packet);
         if (read < 0) return fail(context_error("read capture packet", code_of(read)));
+        if (read == kBufferEmpty) return {};
         QUORLE_RETURN_IF_ERROR(take_packet(context, frame_bound, packet));
     }
     return {};

@@ -37,6 +37,9 @@ inline constexpr std::uint32_t kSamplesPerFrame = 2;
 inline constexpr std::size_t kZeroAreaSamples = 1024;
 inline constexpr std::uint32_t kBufferFlagDataDiscontinuity = 0x1;
 inline constexpr std::uint32_t kBufferFlagSilent = 0x2;
+// GetBuffer's success code for "no packet after all" (AUDCLNT_S_BUFFER_EMPTY): nothing is
+// locked, so nothing is released; the loop goes back to its checks and its wait.
+inline constexpr HResult kBufferEmpty = 0x08890001;
 
 // Process-loopback clients have been seen to report a buffer of 0 frames; with that bound
 // every packet would end the capture. A report of 0 is replaced by one second of the stream.

@@ -15,8 +15,9 @@ class SteadyTimedWait final : public TimedWait {
 }  // namespace
 
 TimedWait& system_timed_wait() {
-    static SteadyTimedWait time;
-    return time;
+    // Never destroyed: the console handler may use it while static objects are destroyed.
+    static TimedWait* const time = new SteadyTimedWait();
+    return *time;
 }
 
 }  // namespace quorle::host

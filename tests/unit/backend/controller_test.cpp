@@ -186,7 +186,7 @@ TEST_F(Controller, FailedStartsReportTheirMessageLeaveNothingAndTheNextRequestSt
           "com_uninit"}},
         {"no thread",
          [](FakePlatform& p) { p.threads.failures = {11}; },
-         "audio control thread: " + os_error_description(11) + " (os error 11)",
+         "audio control thread: Resource temporarily unavailable (os error 11)",
          {"thread_launch quorle-audio-control"}},
         {"thread ends before answering",
          [](FakePlatform& p) { p.cubeb.throw_on_init = true; },

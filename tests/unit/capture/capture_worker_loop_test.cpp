@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
+#include <mutex>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,13 +23,16 @@ using testing::RecordingStream;
 
 // One pipeline driven pass by pass on the test thread, with a fake clock.
 struct LoopFixture {
-    explicit LoopFixture(bool diagnostics, std::uint64_t capacity = kRingCapacity) {
+    explicit LoopFixture(bool diagnostics, std::uint64_t capacity = kRingCapacity,
+                         OutputStream* output = nullptr, OutputStream* error_output = nullptr) {
         auto parts = create_capture_pipeline(2, 48000, capacity);
         EXPECT_TRUE(parts);
         sink = std::move(parts->sink);
         shared = parts->worker_side.shared;
-        loop = std::make_unique<CaptureWorkerLoop>(std::move(parts->worker_side), stop_flag,
-                                                   WorkerIo{&out, &err, &clock, diagnostics});
+        loop = std::make_unique<CaptureWorkerLoop>(
+            std::move(parts->worker_side), stop_flag,
+            WorkerIo{output != nullptr ? output : &out,
+                     error_output != nullptr ? error_output : &err, &clock, diagnostics});
     }
     void passes(int count) {
         for (int i = 0; i < count; ++i)
@@ -164,6 +169,80 @@ TEST(CaptureWorkerLoop, StopsAtOnceWhenRunningIsCleared) {
     EXPECT_FALSE(f.loop->run_once());
     EXPECT_EQ(f.out.calls(), 0u);
     EXPECT_TRUE(f.lines().empty());
+}
+
+// A reader that takes nothing: every look for room lasts its whole slice (on the fake clock)
+// and finds none; `on_wait` runs after each look, as the capture side and the stop would
+// meanwhile on their own threads.
+class ReaderThatTakesNothing final : public RawWriter {
+  public:
+    bool wait_for_room(std::chrono::milliseconds limit) override {
+        clock->advance(limit);
+        ++waits;
+        if (on_wait) on_wait(waits);
+        return false;
+    }
+    WriteOutcome write_some(const char*, std::size_t size) override {
+        written += size;
+        return {size, 0, false};
+    }
+    FakeClock* clock = nullptr;
+    std::function<void(int)> on_wait;
+    int waits = 0;
+    std::size_t written = 0;
+};
+
+// A block write that waits for the reader keeps the once-a-second drop report going, and the
+// stop (the running flag cleared) ends it within one slice: nothing is written, and the
+// cut-short write is not taken for a failed reader.
+TEST(CaptureWorkerLoop, AWaitingWriteKeepsReportingDropsAndEndsAtTheStop) {
+    ReaderThatTakesNothing reader;
+    std::mutex lock;
+    LockedStream stream(reader, lock);
+    LoopFixture f(false, 2, &stream);
+    reader.clock = &f.clock;
+    const std::vector<float> chunk(1024, 0.0f);
+    std::vector<std::size_t> lines_at;  // diagnostics lines seen at each look for room
+    reader.on_wait = [&](int waits) {
+        // The ring (2 slots) overflows every 200 ms while the worker is held.
+        if (waits % 4 == 0) {
+            for (int i = 0; i < 3; ++i)
+                (void)f.sink.push_samples(chunk.data(), chunk.size());
+        }
+        lines_at.push_back(f.lines().size());
+        if (waits == 70) f.shared->running.store(false, std::memory_order_release);
+    };
+    for (int i = 0; i < 2; ++i)
+        (void)f.sink.push_samples(chunk.data(), chunk.size());
+    f.passes(2);  // the second chunk completes a block, whose write then waits
+    EXPECT_EQ(reader.waits, 70);
+    EXPECT_EQ(reader.written, 0u);
+    EXPECT_FALSE(f.stop_flag->load());
+    EXPECT_FALSE(f.loop->run_once());
+    // 70 slices of 50 ms: lines at 1 s, 2 s and 3 s of the wait, each after new drops.
+    ASSERT_EQ(f.lines().size(), 3u);
+    for (const std::string& line : f.lines())
+        EXPECT_EQ(line.rfind("QUORLE_CAPTURE rate=48000 channels=2 ", 0), 0u) << line;
+    // The first line comes with the first look after a whole second (20 slices).
+    EXPECT_EQ(lines_at[19], 0u);
+    EXPECT_EQ(lines_at[20], 1u);
+}
+
+// A diagnostics line whose reader takes nothing holds the worker no longer than the stop.
+TEST(CaptureWorkerLoop, AWaitingDiagnosticsLineEndsAtTheStop) {
+    ReaderThatTakesNothing reader;
+    std::mutex lock;
+    LockedStream stream(reader, lock);
+    LoopFixture f(true, kRingCapacity, nullptr, &stream);
+    reader.clock = &f.clock;
+    reader.on_wait = [&](int waits) {
+        if (waits == 30) f.shared->running.store(false, std::memory_order_release);
+    };
+    f.passes(500);  // one second of empty-ring polls: the line is due, and its write waits
+    EXPECT_EQ(reader.waits, 30);
+    EXPECT_EQ(reader.written, 0u);
+    EXPECT_FALSE(f.loop->run_once());
+    EXPECT_FALSE(f.stop_flag->load());
 }
 
 }  // namespace

@@ -156,7 +156,7 @@ struct RunRig {
             request.target = SystemTarget{};
         }
         // When the script of wake-ups runs out, the translator presses Ctrl+C.
-        audio.on_script_end = [this] { console.handle_control_event(kCtrlCEvent); };
+        audio.on_script_end = [this] { (void)console.handle_control_event(kCtrlCEvent); };
     }
 
     Status run() {
@@ -347,7 +347,7 @@ TEST(CaptureRun, EachFailingStepEndsTheRunAndReleasesInReverse) {
         {"worker thread",
          false,
          [](RunRig& rig) { rig.launcher.refuse = 11; },
-         os_error_message("capture worker: ", 11),
+         "capture worker: Resource temporarily unavailable (os error 11)",
          false,
          {"release audio client", "CloseHandle(event)", "release capture service", "CoUninitialize",
           "close 100"}},
@@ -415,7 +415,8 @@ struct StopCase {
 
 TEST(CaptureRun, HowARunningCaptureEnds) {
     const std::vector<StopCase> cases = {
-        {"Ctrl+C", true, [](RunRig& rig) { rig.console.handle_control_event(kCtrlCEvent); }, ""},
+        {"Ctrl+C", true, [](RunRig& rig) { (void)rig.console.handle_control_event(kCtrlCEvent); },
+         ""},
         {"the translator exits", true,
          [](RunRig& rig) {
              rig.fake_processes.processes[kTranslator].wait_result = kWaitSignalled;
@@ -498,7 +499,7 @@ TEST(CaptureRun, CloseEventWaitsOnlyUntilTheShutdown) {
     RunRig rig;
     ASSERT_TRUE(rig.run());
     const auto before = rig.time.elapsed();
-    EXPECT_TRUE(rig.console.handle_control_event(kCtrlCloseEvent));
+    EXPECT_EQ(rig.console.handle_control_event(kCtrlCloseEvent), ConsoleHandlerNext::KeepWaiting);
     EXPECT_EQ(rig.time.elapsed(), before) << "the run had finished its shutdown";
 }
 

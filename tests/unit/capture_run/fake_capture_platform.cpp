@@ -88,7 +88,11 @@ class FakeCaptureService final : public CaptureService {
 
     HResult get_buffer(CapturePacket& packet) override {
         audio_.log.add("GetBuffer");
-        if (const HResult failed = audio_.result_of("GetBuffer"); failed < 0) return failed;
+        // A scripted code that is not S_OK is answered alone, without locking a packet (a
+        // failure, or the success code of an empty buffer).
+        if (const HResult scripted = audio_.result_of("GetBuffer"); scripted != kSOk) {
+            return scripted;
+        }
         if (audio_.queue.empty()) return kEFail;
         const FakePacket next = audio_.queue.front();
         audio_.queue.pop_front();

@@ -204,6 +204,21 @@ TEST(PacketLoop, EmptyQueueEndsTheWakeUpAfterOneSizeQuery) {
     EXPECT_EQ(rig.audio.log.entries(), kChecksAndWait + drained + kChecksAndWait);
 }
 
+// GetBuffer's success code for an empty buffer locks nothing: nothing is released, the
+// wake-up ends, and the packet is taken at the next one.
+TEST(PacketLoop, EmptyBufferGoesBackToWaitingWithoutARelease) {
+    LoopRig rig;
+    rig.audio.faults.fail("GetBuffer", static_cast<std::uint32_t>(kBufferEmpty));
+    rig.signal({FakePacket(2)});
+    rig.signal({});
+    ASSERT_TRUE(rig.run());
+    const std::vector<std::string> empty = {"GetNextPacketSize", "GetBuffer"};
+    const std::vector<std::string> taken = {"GetNextPacketSize", "GetBuffer", "push 4",
+                                            "ReleaseBuffer 2", "GetNextPacketSize"};
+    EXPECT_EQ(rig.audio.log.entries(),
+              kChecksAndWait + empty + kChecksAndWait + taken + kChecksAndWait);
+}
+
 TEST(PacketLoop, SamplesReachTheSinkUnchangedInOneCall) {
     LoopRig rig;
     rig.signal({FakePacket(480, kTimestampError), FakePacket(3)});

@@ -28,5 +28,16 @@ TEST(NamedThread, StartFailureMessageNamesTheOsError) {
     EXPECT_EQ(text.back(), ')');
 }
 
+// The runtime reports a failed thread start with an errno value (EAGAIN is 11 on both
+// platforms): its text is the C library's for that value, on Windows too, where the system
+// message of error 11 would describe something else entirely.
+TEST(NamedThread, StartFailureTextIsTheErrorsOwn) {
+    EXPECT_EQ(thread_start_message("capture worker: ", ThreadStartError{11}),
+              "capture worker: Resource temporarily unavailable (os error 11)");
+    EXPECT_EQ(thread_start_message("capture worker: ",
+                                   std::make_error_code(std::errc::resource_unavailable_try_again)),
+              "capture worker: Resource temporarily unavailable (os error 11)");
+}
+
 }  // namespace
 }  // namespace quorle

@@ -4,11 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
 #include <string>
+#include <vector>
 
 #include "audio_host/process/ancestry.h"
 #include "audio_host/process/process_identity.h"
 #include "audio_host/process/process_map.h"
+#include "audio_host/process/win32/visible_windows_win32.h"
 #include "common/platform_error.h"
 #include "common/text.h"
 
@@ -71,6 +74,38 @@ TEST(Win32ProcessPlatform, MissingProcessCannotBeOpened) {
         read_process_identity(system_process_platform(), 0xFFFFFFF3u);
     ASSERT_FALSE(identity);
     EXPECT_EQ(identity.error(), "open process: " + platform_error_text(0x80070057));
+}
+
+// Collects pids, or runs out of memory at the first one.
+class TestCollector final : public VisibleWindowCollector {
+  public:
+    explicit TestCollector(bool out_of_memory) : out_of_memory_(out_of_memory) {}
+    void add(std::uint32_t pid) override {
+        ++calls;
+        if (out_of_memory_) throw std::bad_alloc();
+        pids.push_back(pid);
+    }
+    int calls = 0;
+    std::vector<std::uint32_t> pids;
+
+  private:
+    bool out_of_memory_;
+};
+
+// The EnumWindows callback's handing over of one window: a collector that runs out of memory
+// ends the enumeration with ERROR_OUTOFMEMORY instead of throwing into user32. (Without a
+// display Wine has no windows to enumerate; the list under a display is tested whole.)
+TEST(Win32VisibleWindows, AllocationFailureEndsTheEnumerationWithOutOfMemory) {
+    TestCollector collecting(false);
+    SetLastError(0);
+    EXPECT_EQ(add_window_owner(collecting, 42), TRUE);
+    EXPECT_EQ(collecting.pids, std::vector<std::uint32_t>{42});
+    EXPECT_EQ(GetLastError(), 0u);
+
+    TestCollector failing(true);
+    EXPECT_EQ(add_window_owner(failing, 42), FALSE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_OUTOFMEMORY));
+    EXPECT_EQ(failing.calls, 1);
 }
 
 }  // namespace

@@ -190,7 +190,7 @@ ActivationStart start_pulse_activation(const ActivationParameters& parameters,
         });
     if (!launched) {
         start.result = static_cast<HResult>(
-            hresult_from_win32(static_cast<std::uint32_t>(launched.error().code)));
+            hresult_from_win32(static_cast<std::uint32_t>(launched.error().code.value())));
         return start;
     }
     start.result = kSOk;

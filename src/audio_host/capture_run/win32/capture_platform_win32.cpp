@@ -35,7 +35,12 @@ std::atomic<ConsoleStop*> console_target{nullptr};
 
 BOOL WINAPI on_console_event(DWORD event) {
     if (ConsoleStop* stop = console_target.load(std::memory_order_acquire)) {
-        stop->handle_control_event(event);
+        if (stop->handle_control_event(event) == ConsoleHandlerNext::KeepWaiting) {
+            // The run has shut down and its exit follows; returning now would let the
+            // system end the process with a status of its own first.
+            for (;;)
+                Sleep(INFINITE);
+        }
     }
     return TRUE;
 }

@@ -4,9 +4,12 @@
 // After windows.h, whose types it uses.
 #include <tlhelp32.h>
 
+#include <new>
+#include <utility>
 #include <vector>
 
 #include "audio_host/process/process_platform.h"
+#include "audio_host/process/win32/visible_windows_win32.h"
 #include "common/platform_error.h"
 
 namespace quorle::host {
@@ -46,15 +49,36 @@ ProcessEntry entry_of(const PROCESSENTRY32W& entry) {
                         static_cast<std::uint32_t>(entry.th32ParentProcessID)};
 }
 
-BOOL CALLBACK collect_visible_window(HWND window, LPARAM context) {
-    auto& pids = *reinterpret_cast<std::vector<std::uint32_t>*>(context);
-    if (IsWindowVisible(window)) {
-        DWORD pid = 0;
-        GetWindowThreadProcessId(window, &pid);
-        pids.push_back(static_cast<std::uint32_t>(pid));
+}  // namespace
+
+BOOL add_window_owner(VisibleWindowCollector& collector, std::uint32_t pid) noexcept {
+    // No exception may unwind through user32: a full memory ends the enumeration with the
+    // error that EnumWindows then reports.
+    try {
+        collector.add(pid);
+    } catch (const std::bad_alloc&) {
+        SetLastError(ERROR_OUTOFMEMORY);
+        return FALSE;
     }
-    return TRUE;  // always continue the enumeration
+    return TRUE;
 }
+
+BOOL CALLBACK collect_visible_window(HWND window, LPARAM context) noexcept {
+    auto& collector = *reinterpret_cast<VisibleWindowCollector*>(context);
+    if (!IsWindowVisible(window)) return TRUE;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    return add_window_owner(collector, static_cast<std::uint32_t>(pid));
+}
+
+namespace {
+
+// The production collector: every pid into one vector.
+class PidList final : public VisibleWindowCollector {
+  public:
+    void add(std::uint32_t pid) override { pids.push_back(pid); }
+    std::vector<std::uint32_t> pids;
+};
 
 class Win32ProcessPlatform final : public ProcessPlatform {
   public:
@@ -115,11 +139,12 @@ class Win32ProcessPlatform final : public ProcessPlatform {
     void close_process(RawHandle process) override { CloseHandle(as_handle(process)); }
 
     RawResult<std::vector<std::uint32_t>> visible_window_pids() override {
-        std::vector<std::uint32_t> pids;
-        if (!EnumWindows(collect_visible_window, reinterpret_cast<LPARAM>(&pids))) {
+        PidList list;
+        VisibleWindowCollector* collector = &list;
+        if (!EnumWindows(collect_visible_window, reinterpret_cast<LPARAM>(collector))) {
             return std::unexpected(last_error());
         }
-        return pids;
+        return std::move(list.pids);
     }
 
     std::uint32_t current_process_id() override {

@@ -266,7 +266,7 @@ class LiveCapture(unittest.TestCase):
         status, samples, err = Capture(self.tmp.name, None, env=env).wait()
         self.assertEqual(status, 1)
         self.assertEqual(err, error_line(
-            "process-loopback activation (requires supported Windows build): "
+            "audio server connection (PulseAudio protocol): "
             "Connection refused (0xA0500006)"))
         self.assertEqual(len(samples), 0)
 

@@ -20,7 +20,7 @@
 //   the tap fails otherwise        -> Querying: the sink input is looked up again and, if it
 //                                     still exists and matches (moved to another sink), it
 //                                     is attached again; three failures without data in
-//                                     between give it up
+//                                     between give it up (a discontinuity)
 //   the server refuses a new tap   -> a set-up failure (during opening) or the capture's
 //                                     failure (while capturing)
 #include <cstddef>

@@ -466,8 +466,11 @@ void PulseSession::on_tick(pa_mainloop_api*, pa_time_event* event, const struct 
 
 void PulseSession::rearm() {
     if (tick_timer_.get() == nullptr) return;
+    // Only an earlier wake-up needs the timer moved: one that comes too early finds nothing
+    // due and sets the right time itself (on_tick). Moving the timer costs a wake-up of the
+    // loop, and the server may deliver a tap's data in thousands of small pieces a second.
     const std::uint64_t wake = core_.next_wake_us();
-    if (wake == armed_us_) return;
+    if (wake >= armed_us_) return;
     armed_us_ = wake;
     pa_context_rttime_restart(context_.get(), tick_timer_.get(), wake);
 }

@@ -39,7 +39,7 @@ namespace quorle::pulse {
 // What the server knows about a playback stream (a sink input).
 struct SinkInputInfo {
     std::uint32_t index = 0;
-    std::optional<std::uint32_t> process_id;  // parsed `application.process.id`
+    std::optional<std::uint32_t> process_id;  // the playing process (stream_process)
 };
 
 // Why a record stream on a sink input's monitor failed.

@@ -289,6 +289,8 @@ class LiveCapture(unittest.TestCase):
         self.assertGreater(len(samples), 0)
 
     def test_ten_programs_at_once_are_all_heard(self):
+        if "QUORLE_LIVE_SANITIZED" in os.environ:
+            self.skipTest("a sanitized host is too slow to mix ten streams in real time")
         # Each on its own frequency (whole periods in 100 ms), 0.04 each: the sum cannot clip.
         # The players keep the usual small buffer (20 ms): the small graph period it brings
         # is where PipeWire's server starved taps sharing one connection.

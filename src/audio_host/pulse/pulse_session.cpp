@@ -139,7 +139,13 @@ std::int32_t PulseSession::stop() {
 }
 
 std::int32_t PulseSession::attach(std::uint32_t sink_input) {
-    taps_[sink_input] = std::make_unique<Tap>(Tap{this, sink_input, {}, {}});
+    auto tap = std::make_unique<Tap>(Tap{this, sink_input, {}, {}});
+    if (!own_connections_) {
+        const std::int32_t code = open_tap_stream(*tap);
+        if (code == 0) taps_[sink_input] = std::move(tap);
+        return code;
+    }
+    taps_[sink_input] = std::move(tap);
     waiting_taps_.push_back(sink_input);
     schedule_pump();
     return 0;
@@ -191,8 +197,12 @@ void PulseSession::tap_settled(std::uint32_t index) {
     schedule_pump();
 }
 
+pa_context* PulseSession::connection_of(const Tap& tap) const {
+    return tap.context ? tap.context.get() : context_.get();
+}
+
 std::int32_t PulseSession::open_tap_stream(Tap& tap) {
-    pa_context* context = tap.context.get();
+    pa_context* context = connection_of(tap);
     const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, kSampleRate,
                               static_cast<std::uint8_t>(kChannels)};
     pa_channel_map map;
@@ -322,6 +332,8 @@ void PulseSession::on_own_client(pa_context*, const pa_client_info* info, int eo
     auto* self = static_cast<PulseSession*>(userdata);
     if (eol == 0 && info != nullptr) {
         self->relay_pid_ = process_property(info->proplist, kSecurePid);
+        // Only PipeWire gives its clients a secure pid.
+        self->own_connections_ = self->relay_pid_.has_value();
     } else {
         // The end of the answer; a server that cannot describe this client relays nothing.
         self->own_client_known_ = true;
@@ -417,7 +429,7 @@ void PulseSession::on_tap_state(pa_stream* stream, void* userdata) {
             break;
         case PA_STREAM_FAILED:
         case PA_STREAM_TERMINATED: {
-            const int error = pa_context_errno(tap->context.get());
+            const int error = pa_context_errno(self->connection_of(*tap));
             // The core detaches the tap here: `tap` is gone afterwards.
             self->core_.on_tap_failed(index, tap_failure(error), pulse_code(error));
             break;

@@ -5,12 +5,15 @@
 // commands. Everything here except open's waiting runs on the main loop's thread, under
 // its lock.
 //
-// Each tap has a server connection of its own, served by the same main loop, and the taps
-// are set up one after the other. PipeWire's PulseAudio server (0.3.65) starves most of
-// several monitor record streams opened on one connection (they stay ready and receive
-// nothing), and on a busy machine some of the taps set up at the same moment on separate
-// connections receive only silence. One connection per tap, each set up once the one
-// before is ready, gets every tap its data, on PulseAudio as on PipeWire.
+// Where PipeWire serves the protocol, each tap has a server connection of its own, served by
+// the same main loop, and the taps are set up one after the other. PipeWire's PulseAudio
+// server (0.3.65) starves most of several monitor record streams opened on one connection
+// (they stay ready and receive nothing), and on a busy machine some of the taps set up at
+// the same moment on separate connections receive only silence. One connection per tap,
+// each set up once the one before is ready, gets every tap its data. PulseAudio itself
+// feeds every tap of one connection, and there a connection per tap would cost several
+// times the processor time (each delivery a wake-up of its own): its taps share the
+// capture's connection.
 //
 // Which process plays a sink input is decided from the sink input and its client (see
 // stream_process): every sink input is looked up with its client before the core sees it.
@@ -60,8 +63,9 @@ class PulseSession final : public MonitorServer {
     [[nodiscard]] std::int32_t query(std::uint32_t sink_input) override;
 
   private:
-    // One tap: what its callbacks need to find their way back, its own connection and,
-    // once that is ready, its record stream. Released in reverse: stream, then connection.
+    // One tap: what its callbacks need to find their way back, its own connection (none
+    // when it shares the capture's) and its record stream. Released in reverse: stream,
+    // then connection.
     struct Tap {
         PulseSession* session;
         std::uint32_t index;
@@ -119,6 +123,8 @@ class PulseSession final : public MonitorServer {
     void tap_settled(std::uint32_t index);
     // Opens the record stream of a tap whose connection is ready; 0 or a failure code.
     [[nodiscard]] std::int32_t open_tap_stream(Tap& tap);
+    // The connection a tap's stream lives on.
+    [[nodiscard]] pa_context* connection_of(const Tap& tap) const;
     // Looks the client of a described sink input up, then passes the sink input to the core.
     void look_up_owner(const pa_sink_input_info& info, bool listing);
     void deliver(std::uint32_t index, const StreamOwner& owner);
@@ -155,6 +161,7 @@ class PulseSession final : public MonitorServer {
     bool ready_ = false;
     bool own_client_known_ = false;
     std::optional<std::uint32_t> relay_pid_;  // the secure pid of this connection's peer
+    bool own_connections_ = false;            // each tap connects on its own (PipeWire)
     bool listing_ended_ = false;              // the first listing's last entry has come
     std::size_t listing_lookups_ = 0;         // its client lookups still pending
     bool context_failed_ = false;

@@ -26,7 +26,7 @@ IDENTITY_CHANGED = "selected process identity changed; refresh the process list"
 NOT_CHILD = "excluded PID must be the helper's parent application"
 INCLUDES_TRANSLATOR = "selected process tree includes the translator or belongs to it"
 NOT_PRESENT = "selected process is no longer present"
-LINUX_ACTIVATION = ("process-loopback activation (requires supported Windows build): "
+LINUX_ACTIVATION = ("audio server connection (PulseAudio protocol): "
                     "Connection refused (0xA0500006)")
 # No PulseAudio server for the native runs, whatever this machine runs.
 NO_SERVER = dict(os.environ, PULSE_SERVER="unix:/nonexistent/quorle/native")

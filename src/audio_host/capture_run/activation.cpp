@@ -36,8 +36,8 @@ Result<std::unique_ptr<AudioClient>> activate_process_loopback(CapturePlatform& 
 
     // Declared after the receiver: the operation and then the caller's handler reference are
     // released before the receiving end, on every path.
-    ActivationStart start =
-        platform.activate_process_loopback(parameters, ActivationCompletion(std::move(sender)));
+    ActivationStart start = platform.activate_process_loopback(
+        parameters, ActivationCompletion(std::move(sender), platform.activation_service()));
     if (start.result < 0) {
         return fail(context_error("activate process loopback", code_of(start.result)));
     }

@@ -11,7 +11,17 @@ std::uint32_t code_of(HResult result) {
 
 }  // namespace
 
-ActivationOutcome activation_outcome(ActivationOperation* operation) {
+const char* activation_failure_context(ActivationService service) {
+    switch (service) {
+        case ActivationService::AudioServerConnection:
+            return "audio server connection (PulseAudio protocol)";
+        case ActivationService::WindowsProcessLoopback:
+            break;
+    }
+    return "process-loopback activation (requires supported Windows build)";
+}
+
+ActivationOutcome activation_outcome(ActivationOperation* operation, ActivationService service) {
     if (operation == nullptr) return fail("activation operation missing");
 
     // Preset as the platform may leave the out-parameters untouched.
@@ -20,8 +30,7 @@ ActivationOutcome activation_outcome(ActivationOperation* operation) {
     const HResult call = operation->get_activate_result(activation_result, activated);
     if (call < 0) return fail(context_error("activation result", code_of(call)));
     if (activation_result < 0) {
-        return fail(context_error("process-loopback activation (requires supported Windows build)",
-                                  code_of(activation_result)));
+        return fail(context_error(activation_failure_context(service), code_of(activation_result)));
     }
     if (!activated) return fail("activated interface missing");
 
@@ -34,7 +43,7 @@ ActivationOutcome activation_outcome(ActivationOperation* operation) {
 }
 
 void ActivationCompletion::complete(ActivationOperation* operation) {
-    sender_.send(activation_outcome(operation));
+    sender_.send(activation_outcome(operation, service_));
 }
 
 }  // namespace quorle::host

@@ -15,15 +15,20 @@ using ActivationOutcome = Result<std::unique_ptr<AudioClient>>;
 using OutcomeSender = SlotSender<ActivationOutcome>;
 using OutcomeReceiver = SlotReceiver<ActivationOutcome>;
 
-// The outcome of a finished activation. `operation` is null when the platform gave none.
-// The activated interface is released before this returns, whatever the outcome.
-[[nodiscard]] ActivationOutcome activation_outcome(ActivationOperation* operation);
+// The context of a failed activation of `service`.
+[[nodiscard]] const char* activation_failure_context(ActivationService service);
+
+// The outcome of a finished activation of `service`. `operation` is null when the platform
+// gave none. The activated interface is released before this returns, whatever the outcome.
+[[nodiscard]] ActivationOutcome activation_outcome(ActivationOperation* operation,
+                                                   ActivationService service);
 
 // Held by the platform's completion handler. Move-only; its destruction without a call of
 // complete() tells the waiting side that no outcome will come.
 class ActivationCompletion {
   public:
-    explicit ActivationCompletion(OutcomeSender sender) : sender_(std::move(sender)) {}
+    ActivationCompletion(OutcomeSender sender, ActivationService service)
+        : sender_(std::move(sender)), service_(service) {}
     ActivationCompletion(ActivationCompletion&&) noexcept = default;
     ActivationCompletion& operator=(ActivationCompletion&&) noexcept = default;
     ActivationCompletion(const ActivationCompletion&) = delete;
@@ -36,6 +41,7 @@ class ActivationCompletion {
 
   private:
     OutcomeSender sender_;
+    ActivationService service_;
 };
 
 }  // namespace quorle::host

@@ -122,6 +122,13 @@ class ActivationOperation {
 
 class ActivationCompletion;  // activation_completion.h
 
+// What a process-loopback activation reaches on a platform; it names the context of a failed
+// activation, so that the message says what the user has to fix.
+enum class ActivationService {
+    WindowsProcessLoopback,  // the Windows process-loopback device (needs a supporting build)
+    AudioServerConnection,   // a connection to the audio server (Linux: PulseAudio protocol)
+};
+
 // What the start of an activation gave back.
 struct ActivationStart {
     HResult result = kEFail;  // ActivateAudioInterfaceAsync (or the creation of the handler)
@@ -143,6 +150,9 @@ class ConsoleStop;  // console_stop.h
 class CapturePlatform {
   public:
     virtual ~CapturePlatform() = default;
+
+    // What activate_process_loopback reaches.
+    [[nodiscard]] virtual ActivationService activation_service() const = 0;
 
     // CoInitializeEx(nullptr, COINIT_MULTITHREADED). On a non-negative result `membership`
     // holds the CoUninitialize that is owed.

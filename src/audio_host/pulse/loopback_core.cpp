@@ -78,13 +78,16 @@ void LoopbackCore::on_tap_failed(std::uint32_t index, TapFailure failure, std::i
         report_failure(code);
         return;
     }
-    // Ended or moved: look the sink input up again.
+    // Ended or moved: look the sink input up again. A stream that cannot be followed any
+    // more is a gap in the capture, never a silent loss.
     if (++tap.failures >= kMaxTapFailures) {
+        if (running_) discontinuity_ = true;
         end_tap(index, tap);
         return;
     }
     tap.state = TapState::Querying;
     if (server_.query(index) != 0) {
+        if (running_) discontinuity_ = true;
         end_tap(index, tap);
         return;
     }

@@ -20,7 +20,7 @@
 //   the tap fails otherwise        -> Querying: the sink input is looked up again and, if it
 //                                     still exists and matches (moved to another sink), it
 //                                     is attached again; three failures without data in
-//                                     between give it up
+//                                     between give it up (a discontinuity)
 //   the server refuses a new tap   -> a set-up failure (during opening) or the capture's
 //                                     failure (while capturing)
 #include <cstddef>
@@ -39,7 +39,7 @@ namespace quorle::pulse {
 // What the server knows about a playback stream (a sink input).
 struct SinkInputInfo {
     std::uint32_t index = 0;
-    std::optional<std::uint32_t> process_id;  // parsed `application.process.id`
+    std::optional<std::uint32_t> process_id;  // the playing process (stream_process)
 };
 
 // Why a record stream on a sink input's monitor failed.

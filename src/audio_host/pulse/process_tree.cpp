@@ -35,6 +35,13 @@ bool captures_stream(const ProcessLookup& processes, LoopbackTarget target,
     return target.mode == LoopbackMode::IncludeTargetTree ? inside : !inside;
 }
 
+std::optional<std::uint32_t> stream_process(const StreamOwner& owner,
+                                            std::optional<std::uint32_t> relay_pid) {
+    if (owner.client_sec_pid && owner.client_sec_pid != relay_pid) return owner.client_sec_pid;
+    if (owner.stream_process_id) return owner.stream_process_id;
+    return owner.client_process_id;
+}
+
 std::optional<std::uint32_t> parse_process_id(std::string_view text) {
     return host::linux_process::parse_pid_name(text);
 }

@@ -1,9 +1,10 @@
 #pragma once
 // Which playback streams a capture takes, decided by the process that owns each stream.
 //
-// A stream names its process in the `application.process.id` property, which the client
-// supplies itself; it is trusted only as far as the system confirms it: the process must
-// exist now, and its ancestry is read from the system, never from the stream.
+// The process of a stream comes from the server's description of the stream and of its
+// client (see stream_process). Whatever its source, it is trusted only as far as the system
+// confirms it: the process must exist now, and its ancestry is read from the system, never
+// from the server.
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -24,6 +25,26 @@ class ProcessLookup {
 // without parent, a missing process, a loop or 4096 generations.
 [[nodiscard]] bool in_process_tree(const ProcessLookup& processes, std::uint32_t pid,
                                    std::uint32_t root);
+
+// What the server says about who plays a stream; each value is a parsed process id property,
+// empty when the property is missing or not a process id.
+struct StreamOwner {
+    // The client's `pipewire.sec.pid`: PipeWire takes it from the credentials of the
+    // client's socket, so the program cannot forge it. Absent under PulseAudio.
+    std::optional<std::uint32_t> client_sec_pid;
+    // The stream's `application.process.id`, supplied by the program.
+    std::optional<std::uint32_t> stream_process_id;
+    // The client's `application.process.id`, supplied by the program (PipeWire's own
+    // programs set it on the client only).
+    std::optional<std::uint32_t> client_process_id;
+};
+
+// The process of a stream: the client's secure pid, else the stream's process id, else the
+// client's. `relay_pid` is the secure pid of the capture's own connection: a server that
+// relays the PulseAudio protocol (pipewire-pulse) is itself the socket peer of every client
+// it relays, so that pid names the relay, not the program, and is passed over.
+[[nodiscard]] std::optional<std::uint32_t> stream_process(const StreamOwner& owner,
+                                                          std::optional<std::uint32_t> relay_pid);
 
 // The capture decision for a stream whose owner is `stream_pid` (empty: the stream names
 // none, or the text is not a process id):

@@ -11,12 +11,13 @@ namespace {
 constexpr const char* kApplicationName = "Quorle audio host";
 constexpr const char* kTapName = "Quorle loopback";
 
-SinkInputInfo sink_input_info(const pa_sink_input_info& info) {
-    SinkInputInfo result;
-    result.index = info.index;
-    const char* pid = pa_proplist_gets(info.proplist, PA_PROP_APPLICATION_PROCESS_ID);
-    if (pid != nullptr) result.process_id = parse_process_id(pid);
-    return result;
+// PipeWire's property with the pid from the credentials of a client's socket.
+constexpr const char* kSecurePid = "pipewire.sec.pid";
+
+std::optional<std::uint32_t> process_property(const pa_proplist* list, const char* key) {
+    const char* text = list == nullptr ? nullptr : pa_proplist_gets(list, key);
+    if (text == nullptr) return std::nullopt;
+    return parse_process_id(text);
 }
 
 TapFailure tap_failure(int error) {
@@ -44,17 +45,20 @@ std::int32_t PulseSession::context_code() const {
     return pulse_code(context_ ? pa_context_errno(context_.get()) : PA_ERR_INTERNAL);
 }
 
+pa_context* PulseSession::new_context() const {
+    ProplistHandle properties(pa_proplist_new());
+    if (!properties) return nullptr;
+    pa_proplist_sets(properties.get(), PA_PROP_APPLICATION_NAME, kApplicationName);
+    return pa_context_new_with_proplist(pa_threaded_mainloop_get_api(mainloop_.get()),
+                                        kApplicationName, properties.get());
+}
+
 std::expected<void, OpenFailure> PulseSession::open(std::uint64_t deadline_us) {
     mainloop_.reset(pa_threaded_mainloop_new());
     if (!mainloop_)
         return std::unexpected(OpenFailure{OpenStage::Connect, pulse_code(PA_ERR_INTERNAL)});
     pa_mainloop_api* api = pa_threaded_mainloop_get_api(mainloop_.get());
-
-    ProplistHandle properties(pa_proplist_new());
-    if (!properties)
-        return std::unexpected(OpenFailure{OpenStage::Connect, pulse_code(PA_ERR_INTERNAL)});
-    pa_proplist_sets(properties.get(), PA_PROP_APPLICATION_NAME, kApplicationName);
-    context_.reset(pa_context_new_with_proplist(api, kApplicationName, properties.get()));
+    context_.reset(new_context());
     if (!context_)
         return std::unexpected(OpenFailure{OpenStage::Connect, pulse_code(PA_ERR_INTERNAL)});
     pa_context_set_state_callback(context_.get(), &PulseSession::on_context_state, this);
@@ -73,6 +77,13 @@ std::expected<void, OpenFailure> PulseSession::open(std::uint64_t deadline_us) {
 
     auto connected = wait_for([this] { return ready_; }, OpenStage::Connect);
     if (!connected) return connected;
+
+    // This connection's own client tells the secure pid of a relaying server.
+    OperationHandle own(pa_context_get_client_info(
+        context_.get(), pa_context_get_index(context_.get()), &PulseSession::on_own_client, this));
+    if (!own) return std::unexpected(OpenFailure{OpenStage::Setup, context_code()});
+    auto known = wait_for([this] { return own_client_known_; }, OpenStage::Setup);
+    if (!known) return known;
 
     // Subscribe first, so that no stream slips between the listing and the events.
     pa_context_set_subscribe_callback(context_.get(), &PulseSession::on_subscription, this);
@@ -128,17 +139,82 @@ std::int32_t PulseSession::stop() {
 }
 
 std::int32_t PulseSession::attach(std::uint32_t sink_input) {
+    auto tap = std::make_unique<Tap>(Tap{this, sink_input, {}, {}});
+    if (!own_connections_) {
+        const std::int32_t code = open_tap_stream(*tap);
+        if (code == 0) taps_[sink_input] = std::move(tap);
+        return code;
+    }
+    taps_[sink_input] = std::move(tap);
+    waiting_taps_.push_back(sink_input);
+    schedule_pump();
+    return 0;
+}
+
+std::int32_t PulseSession::connect_tap(Tap& tap) {
+    tap.context.reset(new_context());
+    if (!tap.context) return pulse_code(PA_ERR_INTERNAL);
+    pa_context_set_state_callback(tap.context.get(), &PulseSession::on_tap_context_state, &tap);
+    if (pa_context_connect(tap.context.get(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        return pulse_code(pa_context_errno(tap.context.get()));
+    }
+    return 0;
+}
+
+void PulseSession::schedule_pump() {
+    if (pump_timer_.get() == nullptr) {
+        pump_timer_ = TimeEventHandle(
+            pa_threaded_mainloop_get_api(mainloop_.get()),
+            pa_context_rttime_new(context_.get(), pa_rtclock_now(), &PulseSession::on_pump, this));
+    } else {
+        pa_context_rttime_restart(context_.get(), pump_timer_.get(), pa_rtclock_now());
+    }
+}
+
+void PulseSession::pump() {
+    retired_taps_.clear();
+    while (!connecting_tap_ && !waiting_taps_.empty()) {
+        const std::uint32_t index = waiting_taps_.front();
+        waiting_taps_.pop_front();
+        const auto it = taps_.find(index);
+        // Detached while waiting, or already connecting again.
+        if (it == taps_.end() || it->second->context) continue;
+        const std::int32_t code = connect_tap(*it->second);
+        if (code != 0) {
+            // The core detaches the tap here.
+            core_.on_tap_failed(index, TapFailure::Refused, code);
+            continue;
+        }
+        connecting_tap_ = index;
+    }
+    rearm();
+    pa_threaded_mainloop_signal(mainloop_.get(), 0);
+}
+
+void PulseSession::tap_settled(std::uint32_t index) {
+    if (connecting_tap_ != index) return;
+    connecting_tap_.reset();
+    schedule_pump();
+}
+
+pa_context* PulseSession::connection_of(const Tap& tap) const {
+    return tap.context ? tap.context.get() : context_.get();
+}
+
+std::int32_t PulseSession::open_tap_stream(Tap& tap) {
+    pa_context* context = connection_of(tap);
     const pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, kSampleRate,
                               static_cast<std::uint8_t>(kChannels)};
     pa_channel_map map;
     pa_channel_map_init_stereo(&map);
-    StreamHandle stream(pa_stream_new(context_.get(), kTapName, &spec, &map));
-    if (!stream) return context_code();
-    auto tap = std::make_unique<Tap>(Tap{this, sink_input, std::move(stream)});
-    pa_stream* raw = tap->stream.get();
-    if (pa_stream_set_monitor_stream(raw, sink_input) < 0) return context_code();
-    pa_stream_set_state_callback(raw, &PulseSession::on_tap_state, tap.get());
-    pa_stream_set_read_callback(raw, &PulseSession::on_tap_read, tap.get());
+    tap.stream.reset(pa_stream_new(context, kTapName, &spec, &map));
+    if (!tap.stream) return pulse_code(pa_context_errno(context));
+    pa_stream* raw = tap.stream.get();
+    if (pa_stream_set_monitor_stream(raw, tap.index) < 0) {
+        return pulse_code(pa_context_errno(context));
+    }
+    pa_stream_set_state_callback(raw, &PulseSession::on_tap_state, &tap);
+    pa_stream_set_read_callback(raw, &PulseSession::on_tap_read, &tap);
     // An explicit fragment keeps the delivery at about one tick; the server's default is
     // seconds. A moved sink input ends the tap instead of moving it, so it is re-attached.
     pa_buffer_attr attributes{};
@@ -149,13 +225,26 @@ std::int32_t PulseSession::attach(std::uint32_t sink_input) {
     attributes.fragsize = kFragmentBytes;
     const auto flags =
         static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
-    if (pa_stream_connect_record(raw, nullptr, &attributes, flags) < 0) return context_code();
-    taps_[sink_input] = std::move(tap);
+    if (pa_stream_connect_record(raw, nullptr, &attributes, flags) < 0) {
+        return pulse_code(pa_context_errno(context));
+    }
     return 0;
 }
 
 void PulseSession::detach(std::uint32_t sink_input) {
-    taps_.erase(sink_input);
+    tap_settled(sink_input);
+    const auto it = taps_.find(sink_input);
+    if (it == taps_.end()) return;
+    // No further event of this tap reaches the core; the release follows outside callbacks.
+    Tap& tap = *it->second;
+    if (tap.stream) {
+        pa_stream_set_state_callback(tap.stream.get(), nullptr, nullptr);
+        pa_stream_set_read_callback(tap.stream.get(), nullptr, nullptr);
+    }
+    if (tap.context) pa_context_set_state_callback(tap.context.get(), nullptr, nullptr);
+    retired_taps_.push_back(std::move(it->second));
+    taps_.erase(it);
+    schedule_pump();
 }
 
 std::int32_t PulseSession::query(std::uint32_t sink_input) {
@@ -216,9 +305,10 @@ void PulseSession::on_listing(pa_context* context, const pa_sink_input_info* inf
     if (eol < 0) {
         if (self->setup_code_ == 0) self->setup_code_ = pulse_code(pa_context_errno(context));
     } else if (eol > 0) {
-        self->core_.on_listing_done();
+        self->listing_ended_ = true;
+        self->finish_listing();
     } else if (info != nullptr) {
-        self->core_.on_sink_input(sink_input_info(*info));
+        self->look_up_owner(*info, true);
     }
     pa_threaded_mainloop_signal(self->mainloop_.get(), 0);
 }
@@ -228,7 +318,7 @@ void PulseSession::on_query(pa_context*, const pa_sink_input_info* info, int eol
     PulseSession* self = entry->session;
     const std::uint32_t index = entry->index;
     if (eol == 0 && info != nullptr) {
-        self->core_.on_sink_input(sink_input_info(*info));
+        self->look_up_owner(*info, false);
     } else {
         // The end of the answer (eol > 0) or no such sink input (eol < 0).
         const bool found = eol > 0;
@@ -238,17 +328,108 @@ void PulseSession::on_query(pa_context*, const pa_sink_input_info* info, int eol
     pa_threaded_mainloop_signal(self->mainloop_.get(), 0);
 }
 
+void PulseSession::on_own_client(pa_context*, const pa_client_info* info, int eol, void* userdata) {
+    auto* self = static_cast<PulseSession*>(userdata);
+    if (eol == 0 && info != nullptr) {
+        self->relay_pid_ = process_property(info->proplist, kSecurePid);
+        // Only PipeWire gives its clients a secure pid.
+        self->own_connections_ = self->relay_pid_.has_value();
+    } else {
+        // The end of the answer; a server that cannot describe this client relays nothing.
+        self->own_client_known_ = true;
+    }
+    pa_threaded_mainloop_signal(self->mainloop_.get(), 0);
+}
+
+void PulseSession::look_up_owner(const pa_sink_input_info& info, bool listing) {
+    StreamOwner owner;
+    owner.stream_process_id = process_property(info.proplist, PA_PROP_APPLICATION_PROCESS_ID);
+    if (info.client == PA_INVALID_INDEX) {
+        deliver(info.index, owner);
+        return;
+    }
+    const std::uint64_t serial = next_query_++;
+    OwnerLookup& entry = owner_lookups_[serial];
+    entry = OwnerLookup{this, serial, info.index, owner, listing};
+    OperationHandle operation(pa_context_get_client_info(context_.get(), info.client,
+                                                         &PulseSession::on_owner_client, &entry));
+    if (!operation) {
+        // The connection is going; its own failure reports that.
+        owner_lookups_.erase(serial);
+        return;
+    }
+    if (listing) ++listing_lookups_;
+}
+
+void PulseSession::on_owner_client(pa_context*, const pa_client_info* info, int eol,
+                                   void* userdata) {
+    auto* entry = static_cast<OwnerLookup*>(userdata);
+    PulseSession* self = entry->session;
+    if (eol == 0 && info != nullptr) {
+        entry->owner.client_sec_pid = process_property(info->proplist, kSecurePid);
+        entry->owner.client_process_id =
+            process_property(info->proplist, PA_PROP_APPLICATION_PROCESS_ID);
+        return;
+    }
+    // The end of the answer, or no such client (it left): decide with what is known.
+    const std::uint32_t index = entry->index;
+    const StreamOwner owner = entry->owner;
+    const bool listing = entry->listing;
+    self->owner_lookups_.erase(entry->serial);
+    self->deliver(index, owner);
+    if (listing) {
+        --self->listing_lookups_;
+        self->finish_listing();
+    }
+    pa_threaded_mainloop_signal(self->mainloop_.get(), 0);
+}
+
+void PulseSession::deliver(std::uint32_t index, const StreamOwner& owner) {
+    core_.on_sink_input(SinkInputInfo{index, stream_process(owner, relay_pid_)});
+}
+
+void PulseSession::finish_listing() {
+    if (listing_ended_ && listing_lookups_ == 0) core_.on_listing_done();
+}
+
+void PulseSession::on_tap_context_state(pa_context* context, void* userdata) {
+    auto* tap = static_cast<Tap*>(userdata);
+    PulseSession* self = tap->session;
+    const std::uint32_t index = tap->index;
+    switch (pa_context_get_state(context)) {
+        case PA_CONTEXT_READY: {
+            const std::int32_t code = self->open_tap_stream(*tap);
+            // The core detaches the tap here: `tap` is gone afterwards.
+            if (code != 0) self->core_.on_tap_failed(index, TapFailure::Refused, code);
+            break;
+        }
+        case PA_CONTEXT_FAILED:
+        case PA_CONTEXT_TERMINATED:
+            // Once the stream exists, its own failure reports the end of the connection.
+            if (!tap->stream) {
+                const int error = pa_context_errno(context);
+                self->core_.on_tap_failed(index, tap_failure(error), pulse_code(error));
+            }
+            break;
+        default:
+            break;
+    }
+    self->rearm();
+    pa_threaded_mainloop_signal(self->mainloop_.get(), 0);
+}
+
 void PulseSession::on_tap_state(pa_stream* stream, void* userdata) {
     auto* tap = static_cast<Tap*>(userdata);
     PulseSession* self = tap->session;
     const std::uint32_t index = tap->index;
     switch (pa_stream_get_state(stream)) {
         case PA_STREAM_READY:
+            self->tap_settled(index);
             self->core_.on_tap_ready(index);
             break;
         case PA_STREAM_FAILED:
         case PA_STREAM_TERMINATED: {
-            const int error = pa_context_errno(self->context_.get());
+            const int error = pa_context_errno(self->connection_of(*tap));
             // The core detaches the tap here: `tap` is gone afterwards.
             self->core_.on_tap_failed(index, tap_failure(error), pulse_code(error));
             break;
@@ -283,6 +464,11 @@ void PulseSession::on_deadline(pa_mainloop_api*, pa_time_event*, const struct ti
     pa_threaded_mainloop_signal(self->mainloop_.get(), 0);
 }
 
+void PulseSession::on_pump(pa_mainloop_api*, pa_time_event*, const struct timeval*,
+                           void* userdata) {
+    static_cast<PulseSession*>(userdata)->pump();
+}
+
 void PulseSession::on_tick(pa_mainloop_api*, pa_time_event* event, const struct timeval*,
                            void* userdata) {
     auto* self = static_cast<PulseSession*>(userdata);
@@ -292,8 +478,11 @@ void PulseSession::on_tick(pa_mainloop_api*, pa_time_event* event, const struct 
 
 void PulseSession::rearm() {
     if (tick_timer_.get() == nullptr) return;
+    // Only an earlier wake-up needs the timer moved: one that comes too early finds nothing
+    // due and sets the right time itself (on_tick). Moving the timer costs a wake-up of the
+    // loop, and the server may deliver a tap's data in thousands of small pieces a second.
     const std::uint64_t wake = core_.next_wake_us();
-    if (wake == armed_us_) return;
+    if (wake >= armed_us_) return;
     armed_us_ = wake;
     pa_context_rttime_restart(context_.get(), tick_timer_.get(), wake);
 }

@@ -103,6 +103,29 @@ TEST(Activation, CompletionOutcomeRules) {
     }
 }
 
+// A failed activation is named after what the platform reaches: a message that sends a Linux
+// user looking for a Windows build would mislead.
+TEST(Activation, FailedActivationNamesWhatThePlatformReaches) {
+    const struct {
+        ActivationService service;
+        const char* context;
+    } rows[] = {
+        {ActivationService::WindowsProcessLoopback,
+         "process-loopback activation (requires supported Windows build)"},
+        {ActivationService::AudioServerConnection, "audio server connection (PulseAudio protocol)"},
+    };
+    for (const auto& row : rows) {
+        FakeTime time;
+        FakeAudio audio(&time);
+        audio.service = row.service;
+        audio.activation.activation_result = hr(0xA0500006u);
+        auto client =
+            activate_process_loopback(audio, 10, LoopbackMode::ExcludeTargetProcessTree, time);
+        ASSERT_FALSE(client);
+        EXPECT_EQ(client.error(), context_error(row.context, 0xA0500006u));
+    }
+}
+
 TEST(Activation, FailedAsynchronousCall) {
     FakeTime time;
     FakeAudio audio(&time);

@@ -108,6 +108,7 @@ class FakeAudio final : public CapturePlatform {
     CallLog log;
     Faults faults;
     ActivationScript activation;
+    ActivationService service = ActivationService::WindowsProcessLoopback;
     HResult apartment_result = kSOk;  // S_FALSE (1) for an apartment joined before
     std::uint32_t buffer_frames = 480;
     bool service_null = false;  // GetService succeeds without a service
@@ -136,6 +137,7 @@ class FakeAudio final : public CapturePlatform {
     void join_completion();
 
     // CapturePlatform
+    ActivationService activation_service() const override { return service; }
     HResult join_multithreaded_apartment(std::unique_ptr<PlatformReference>& membership) override;
     ActivationStart activate_process_loopback(const ActivationParameters& parameters,
                                               ActivationCompletion completion) override;

@@ -337,9 +337,12 @@ TEST_F(CoreTest, ATapThatKeepsFailingWithoutDataIsGivenUp) {
         core_.on_sink_input({1, 60});
         core_.on_tap_ready(1);
     }
+    (void)run();  // the re-attachments' own discontinuity
     core_.on_tap_failed(1, TapFailure::SinkInputKilled, pulse_code(12));
     EXPECT_FALSE(core_.has_tap(1));
     EXPECT_EQ(std::count(server_.calls.begin(), server_.calls.end(), "query 1"), 2);
+    // The stream is lost to the capture: that shows.
+    EXPECT_EQ(run(), (std::vector<Packet>{{0.0f, kFlagSilent | kFlagDataDiscontinuity}}));
     // A later announcement of the sink input (it changed) tries afresh.
     core_.on_sink_input({1, 60});
     EXPECT_TRUE(core_.has_tap(1));

@@ -74,6 +74,43 @@ TEST(CapturesStream, FollowsTheTargetTreeInBothModes) {
     }
 }
 
+TEST(StreamProcess, SecurePidFirstThenTheStreamsThenTheClientsAndTheRelayIsPassedOver) {
+    // 1 -> 5 (the protocol relay) ; 1 -> 100 (translator) -> 110 ; 1 -> 200 -> 210
+    FakeProcesses processes;
+    processes.parents = {{1, 0}, {5, 1}, {100, 1}, {110, 100}, {200, 1}, {210, 200}};
+    using P = std::optional<std::uint32_t>;
+    const P none;
+    struct Row {
+        const char* name;
+        StreamOwner owner;  // client's secure pid, stream's process id, client's process id
+        P relay;
+        P process;
+        bool include_100;  // pid:100
+        bool exclude_100;  // system, translator 100
+    };
+    const Row rows[] = {
+        {"native program in the tree", {110, none, 110}, 5, 110, true, false},
+        {"native program naming another process", {210, 110, 110}, 5, 210, false, true},
+        {"relayed client: the stream's id", {5, 110, 210}, 5, 110, true, false},
+        {"relayed client without a stream id", {5, none, 110}, 5, 110, true, false},
+        {"relayed client naming nothing", {5, none, none}, 5, none, false, true},
+        {"PulseAudio: the stream's id first", {none, 210, 110}, none, 210, false, true},
+        {"PulseAudio: the client's id last", {none, none, 110}, none, 110, true, false},
+        {"secure pid of a process that is gone", {999, 110, 110}, 5, 999, false, true},
+        {"no relay known: any secure pid counts", {5, 110, 110}, none, 5, false, true},
+        {"nothing at all", {none, none, none}, none, none, false, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const P process = stream_process(row.owner, row.relay);
+        EXPECT_EQ(process, row.process);
+        EXPECT_EQ(captures_stream(processes, {100, LoopbackMode::IncludeTargetTree}, process),
+                  row.include_100);
+        EXPECT_EQ(captures_stream(processes, {100, LoopbackMode::ExcludeTargetTree}, process),
+                  row.exclude_100);
+    }
+}
+
 TEST(CapturesStream, GivesUpOnAbsurdlyDeepTrees) {
     FakeProcesses processes;
     for (std::uint32_t pid = 2; pid < 6000; ++pid)

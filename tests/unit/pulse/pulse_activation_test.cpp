@@ -41,8 +41,9 @@ TEST(PulseActivation, AMalformedParameterBlockFailsAtOnce) {
         block[0] = static_cast<std::uint8_t>(row.type);
         block[8] = static_cast<std::uint8_t>(row.mode);
         auto [sender, receiver] = make_one_slot_channel<ActivationOutcome>();
-        const ActivationStart start =
-            linux_layer::start_pulse_activation(block, ActivationCompletion(std::move(sender)));
+        const ActivationStart start = linux_layer::start_pulse_activation(
+            block,
+            ActivationCompletion(std::move(sender), ActivationService::AudioServerConnection));
         EXPECT_EQ(static_cast<std::uint32_t>(start.result), 0x80070057u) << row.type << row.mode;
         EXPECT_EQ(start.operation, nullptr);
     }
@@ -53,7 +54,7 @@ TEST(PulseActivation, NoReachableServerIsTheActivationsFailureWithPulseAudiosTex
     const auto client = activate(1, LoopbackMode::ExcludeTargetProcessTree);
     ASSERT_FALSE(client);
     EXPECT_EQ(client.error(),
-              "process-loopback activation (requires supported Windows build): "
+              "audio server connection (PulseAudio protocol): "
               "Connection refused (0xA0500006)");
 }
 

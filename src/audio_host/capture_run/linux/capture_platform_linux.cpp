@@ -46,6 +46,10 @@ class LinuxCapturePlatform final : public CapturePlatform {
 #endif
     }
 
+    ActivationService activation_service() const override {
+        return ActivationService::AudioServerConnection;
+    }
+
     HResult join_multithreaded_apartment(std::unique_ptr<PlatformReference>& membership) override {
         ComApartment apartment = ComApartment::join_multithreaded();
         const HResult result = apartment.result();

@@ -47,6 +47,10 @@ BOOL WINAPI on_console_event(DWORD event) {
 
 class Win32CapturePlatform final : public CapturePlatform {
   public:
+    ActivationService activation_service() const override {
+        return ActivationService::WindowsProcessLoopback;
+    }
+
     HResult join_multithreaded_apartment(std::unique_ptr<PlatformReference>& membership) override {
         ComApartment apartment = ComApartment::join_multithreaded();
         const HResult result = apartment.result();

@@ -33,7 +33,8 @@ struct HandlerRig {
         outcome = std::move(receiver);
         const HRESULT created = CompletionHandler::create(
             activation_parameters(4321, LoopbackMode::ExcludeTargetProcessTree),
-            ActivationCompletion(std::move(sender)), handler);
+            ActivationCompletion(std::move(sender), ActivationService::WindowsProcessLoopback),
+            handler);
         EXPECT_EQ(created, S_OK);
     }
 

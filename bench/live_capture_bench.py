@@ -21,12 +21,14 @@ Every figure name gets --suffix appended. PAREC below is
   wake-ups a second (voluntary context switches, /proc/PID/task/*/status) over the middle
   of the window.
 - live_latency_ms: a player paced in real time with a 10 ms server buffer plays one second
-  of silence, then silence with a short burst every 500 ms, and prints the CLOCK_MONOTONIC
+  of silence, then silence with a short burst every 505 ms, and prints the CLOCK_MONOTONIC
   time just before it writes each burst's first block. The host and PAREC both capture that
   stream; a reader of each one's output notes the CLOCK_MONOTONIC time at which the first
   bytes of each burst arrive (the first non-zero sample after 100 ms of zeros). The figure
   is the median over the bursts of arrival minus write (the p90 and the count are printed
-  too). A low-latency reader of the sink's monitor runs meanwhile (tone_player
+  too). The period is no multiple of the host's 20 ms output block, so the bursts start at
+  four different points of a block and the median does not depend on where the first one
+  fell. A low-latency reader of the sink's monitor runs meanwhile (tone_player
   --keep-sink-awake): an idle null sink renders seconds ahead, which would otherwise delay a
   new stream.
 - parec_latency_ms: the same, for PAREC's output (its default rate, 44100 Hz).
@@ -215,7 +217,7 @@ class BurstReader:
 
 def latency_ms(host, player, bursts):
     """Onset latencies of the host and of PAREC on one player's bursts, in ms."""
-    onsets_proc, pid = start_player(player, "--onsets", str(bursts), "--interval-ms", "500",
+    onsets_proc, pid = start_player(player, "--onsets", str(bursts), "--interval-ms", "505",
                                     "--latency-ms", "10", "--level", "0.5", "--delay", "1",
                                     "--lead-in", "1")
     capture = subprocess.Popen([sys.executable, str(STAND_IN), "--host", host,

@@ -138,39 +138,50 @@ def thread_report(label, before, after, seconds):
 
 def cpu_percent(host, player, floor, seconds):
     """The host's, PAREC's and the floor's CPU, in percent of a core, over one window."""
-    tone, pid = start_player(player, "--frequency", "1000", "--level", "0.5",
-                             "--seconds", str(seconds + 10))
-    sink_input = sink_input_of(pid)
-    with tempfile.TemporaryDirectory() as tmp:
-        cpu_file = pathlib.Path(tmp) / "cpu"
-        pid_file = pathlib.Path(tmp) / "pid"
-        floor_proc = subprocess.Popen([floor], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE)
-        floor_proc.stdout.readline()  # "ready"
-        floor_start = time.monotonic()
-        parec = subprocess.Popen(parec_command(sink_input), stdin=subprocess.DEVNULL,
-                                 stdout=subprocess.DEVNULL)
-        parec_start = time.monotonic()
-        capture = subprocess.Popen(
-            [sys.executable, str(STAND_IN), "--host", host, "--target-pid", str(pid),
-             "--out", os.devnull, "--seconds", str(seconds), "--cpu-file", str(cpu_file),
-             "--pid-file", str(pid_file)], stderr=subprocess.DEVNULL)
-        host_pid = wait_file(pid_file)
-        # Threads over the middle of the window: past the start, before the stop.
-        time.sleep(min(2.0, seconds / 4))
-        inner_start = time.monotonic()
-        host_before, parec_before = thread_sample(host_pid), thread_sample(parec.pid)
-        time.sleep(max(seconds - 2 * min(2.0, seconds / 4) - 0.5, 0.5))
-        inner = time.monotonic() - inner_start
-        host_after, parec_after = thread_sample(host_pid), thread_sample(parec.pid)
-        if capture.wait() != 0:
-            raise RuntimeError("the capture failed")
-        host_cpu = float(cpu_file.read_text())
-        parec_cpu = stop(parec)
-        parec_seconds = time.monotonic() - parec_start
-        floor_cpu = stop(floor_proc)
-        floor_seconds = time.monotonic() - floor_start
-    tone.kill()
-    tone.wait()
+    started = []  # every process of the window, ended on every way out
+    try:
+        tone, pid = start_player(player, "--frequency", "1000", "--level", "0.5",
+                                 "--seconds", str(seconds + 10))
+        started.append(tone)
+        sink_input = sink_input_of(pid)
+        with tempfile.TemporaryDirectory() as tmp:
+            cpu_file = pathlib.Path(tmp) / "cpu"
+            pid_file = pathlib.Path(tmp) / "pid"
+            floor_proc = subprocess.Popen([floor], stdin=subprocess.DEVNULL,
+                                          stdout=subprocess.PIPE)
+            started.append(floor_proc)
+            floor_proc.stdout.readline()  # "ready"
+            floor_start = time.monotonic()
+            parec = subprocess.Popen(parec_command(sink_input), stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.DEVNULL)
+            started.append(parec)
+            parec_start = time.monotonic()
+            capture = subprocess.Popen(
+                [sys.executable, str(STAND_IN), "--host", host, "--target-pid", str(pid),
+                 "--out", os.devnull, "--seconds", str(seconds), "--cpu-file", str(cpu_file),
+                 "--pid-file", str(pid_file)], stderr=subprocess.DEVNULL)
+            started.append(capture)
+            host_pid = wait_file(pid_file)
+            # Threads over the middle of the window: past the start, before the stop.
+            margin = min(2.0, seconds / 4)
+            time.sleep(margin)
+            inner_start = time.monotonic()
+            host_before, parec_before = thread_sample(host_pid), thread_sample(parec.pid)
+            time.sleep(max(seconds - 2 * margin - 0.5, 0.5))
+            inner = time.monotonic() - inner_start
+            host_after, parec_after = thread_sample(host_pid), thread_sample(parec.pid)
+            if capture.wait() != 0:
+                raise RuntimeError("the capture failed")
+            host_cpu = float(cpu_file.read_text())
+            parec_cpu = stop(parec)
+            parec_seconds = time.monotonic() - parec_start
+            floor_cpu = stop(floor_proc)
+            floor_seconds = time.monotonic() - floor_start
+    finally:
+        for proc in reversed(started):
+            if proc.poll() is None:
+                proc.kill()
+                proc.wait()
     print("threads over %.1f s of the window:" % inner)
     thread_report("host ", host_before, host_after, inner)
     thread_report("parec", parec_before, parec_after, inner)

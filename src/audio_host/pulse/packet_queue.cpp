@@ -17,32 +17,43 @@ PacketQueue::PacketQueue(std::size_t capacity)
       packets_(capacity_) {}
 
 void PacketQueue::set_signal(std::function<void()> signal) {
+    auto shared =
+        signal ? std::make_shared<const std::function<void()>>(std::move(signal)) : nullptr;
     std::lock_guard guard(lock_);
-    signal_ = std::move(signal);
+    signal_ = std::move(shared);
 }
 
 bool PacketQueue::push(const float* samples, std::uint32_t flags) {
-    std::lock_guard guard(lock_);
-    if (failure_ != 0) return false;
-    if (count_ == capacity_) {
-        dropped_ = true;
-        return false;
+    std::shared_ptr<const std::function<void()>> signal;
+    {
+        std::lock_guard guard(lock_);
+        if (failure_ != 0) return false;
+        if (count_ == capacity_) {
+            dropped_ = true;
+            return false;
+        }
+        // The slot after the queued ones is never the locked packet (that one is the oldest).
+        const std::size_t slot = (head_ + count_) % capacity_;
+        std::memcpy(&samples_[slot * kPacketFloats], samples, kPacketFloats * sizeof(float));
+        packets_[slot].flags = flags | (dropped_ ? kFlagDataDiscontinuity : 0u);
+        dropped_ = false;
+        ++count_;
+        signal = signal_;
     }
-    // The slot after the queued ones is never the locked packet (that one is the oldest).
-    const std::size_t slot = (head_ + count_) % capacity_;
-    std::memcpy(&samples_[slot * kPacketFloats], samples, kPacketFloats * sizeof(float));
-    packets_[slot].flags = flags | (dropped_ ? kFlagDataDiscontinuity : 0u);
-    dropped_ = false;
-    ++count_;
-    if (signal_) signal_();
+    // Signalled unlocked: the woken reader takes the lock at once, without waiting for it.
+    if (signal) (*signal)();
     return true;
 }
 
 void PacketQueue::fail(std::int32_t code) {
-    std::lock_guard guard(lock_);
-    if (failure_ != 0 || code == 0) return;
-    failure_ = code;
-    if (signal_) signal_();
+    std::shared_ptr<const std::function<void()>> signal;
+    {
+        std::lock_guard guard(lock_);
+        if (failure_ != 0 || code == 0) return;
+        failure_ = code;
+        signal = signal_;
+    }
+    if (signal) (*signal)();
 }
 
 void PacketQueue::clear() {

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -22,8 +23,9 @@ class PacketQueue {
     // `capacity` packets of kFramesPerPacket stereo frames.
     explicit PacketQueue(std::size_t capacity);
 
-    // Sets the signal given each queued packet and the failure; called on the server
-    // thread, under the queue's lock, so it must be short and must not call the queue.
+    // Sets the signal given each queued packet and the failure. It is called on the server
+    // thread after the queue's lock is released (the woken reader never waits for the
+    // lock), so it may run once more after it was replaced; it must be short.
     void set_signal(std::function<void()> signal);
 
     // Server side. Copies one packet of kFramesPerPacket frames. Returns false when the
@@ -52,13 +54,13 @@ class PacketQueue {
     std::vector<float> samples_;   // capacity_ packets of kFramesPerPacket × 2 floats
     std::vector<Packet> packets_;  // flags per slot
 
-    std::mutex lock_;               // guards everything below
-    std::function<void()> signal_;  // the capture event
-    std::size_t head_ = 0;          // oldest queued packet
-    std::size_t count_ = 0;         // queued packets
-    bool locked_ = false;           // the oldest packet is handed out by get_buffer
-    bool dropped_ = false;          // a packet was dropped since the last queued one
-    std::int32_t failure_ = 0;      // first failure, 0 while none
+    std::mutex lock_;                                      // guards everything below
+    std::shared_ptr<const std::function<void()>> signal_;  // the capture event
+    std::size_t head_ = 0;                                 // oldest queued packet
+    std::size_t count_ = 0;                                // queued packets
+    bool locked_ = false;       // the oldest packet is handed out by get_buffer
+    bool dropped_ = false;      // a packet was dropped since the last queued one
+    std::int32_t failure_ = 0;  // first failure, 0 while none
 };
 
 }  // namespace quorle::pulse

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
 #include <vector>
 
 #include "audio_host/pulse/pulse_codes.h"
@@ -114,6 +116,27 @@ TEST(PacketQueue, AFailureIsAnsweredToEveryLaterCallAndWakesTheReader) {
     EXPECT_EQ(queue.get_buffer(data, frames, flags), lost);
     EXPECT_EQ(queue.release_buffer(0), lost);
     EXPECT_FALSE(queue.push(packet(2).data(), 0));
+}
+
+// The reader woken by a packet or a failure finds the queue unlocked: another thread can
+// read it while the signal is still being given.
+TEST(PacketQueue, TheSignalIsGivenWithTheQueueUnlocked) {
+    PacketQueue queue(2);
+    std::vector<std::future<std::int32_t>> readers;  // outlive the signal
+    std::vector<bool> answered;
+    queue.set_signal([&] {
+        readers.push_back(std::async(std::launch::async, [&queue] {
+            std::uint32_t frames = 0;
+            return queue.next_packet_size(frames);
+        }));
+        answered.push_back(readers.back().wait_for(std::chrono::seconds(5)) ==
+                           std::future_status::ready);
+    });
+    ASSERT_TRUE(queue.push(packet(1).data(), 0));
+    queue.fail(pulse_code(11));
+    EXPECT_EQ(answered, (std::vector<bool>{true, true}));
+    EXPECT_EQ(readers[0].get(), 0);
+    EXPECT_EQ(readers[1].get(), pulse_code(11));
 }
 
 }  // namespace

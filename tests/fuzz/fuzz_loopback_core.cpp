@@ -1,8 +1,9 @@
 // The PulseAudio capture's event state machine driven by arbitrary event sequences: sink
 // inputs appearing, changing and ending, taps connecting, failing, delivering data of any
 // size (partial frames, NaNs, holes), the clock jumping, the capture starting and stopping,
-// and a reader taking packets. Every packet must be one whole tick, and every call must
-// keep the machine's own bookkeeping sound (checked by the sanitizers).
+// and a reader taking packets. Every packet must be one whole tick, the tick schedule must
+// stay within its bound ahead of the clock, and every call must keep the machine's own
+// bookkeeping sound (checked by the sanitizers).
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -150,7 +151,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 break;
         }
         (void)core.setup_settled();
-        (void)core.next_wake_us();
+        // Packets go out ahead of their ticks only up to the bound: the schedule never runs
+        // further ahead of the clock.
+        if (core.next_wake_us() > now + config.ahead_us + kTickMicros + config.grace_us)
+            __builtin_trap();
     }
     return 0;
 }

@@ -101,7 +101,9 @@ void LoopbackCore::on_tap_data(std::uint32_t index, const void* data, std::size_
     Tap& tap = it->second;
     tap.failures = 0;
     if (tap.queue.push_bytes(data, bytes) > 0 && running_) discontinuity_ = true;
-    if (running_) advance(now_us);
+    if (!running_) return;
+    advance(now_us);
+    catch_up(now_us);
 }
 
 void LoopbackCore::resume_waiting() {
@@ -191,6 +193,27 @@ bool LoopbackCore::waiting_for_data() const {
         return entry.second.state == TapState::Ready &&
                entry.second.queue.waiting_for(kFramesPerPacket);
     });
+}
+
+void LoopbackCore::catch_up(std::uint64_t now_us) {
+    // The packet of the tick at next_tick_us_ goes out early, by at most ahead_us. Packets
+    // still due (waiting for a late stream) keep their order: nothing overtakes them.
+    while (pending_ == 0 && next_tick_us_ <= now_us + config_.ahead_us && backlog_queued()) {
+        produce_packet();
+        next_tick_us_ += kTickMicros;
+    }
+}
+
+bool LoopbackCore::backlog_queued() const {
+    // A ready stream short of a packet would run dry in an early packet (a gap cut into it,
+    // or a start before it collected): it holds the others until its data is there.
+    bool any = false;
+    for (const auto& [index, tap] : taps_) {
+        if (tap.state != TapState::Ready) continue;
+        if (!tap.queue.holds(kFramesPerPacket)) return false;
+        any = true;
+    }
+    return any;
 }
 
 void LoopbackCore::attach_new(std::uint32_t index) {

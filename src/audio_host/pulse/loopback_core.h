@@ -13,6 +13,14 @@
 // deliver, arriving data produces the due packets, so the timer does not wake the thread a
 // second time per tick; it stays as the fallback for when nothing arrives.
 //
+// A stall of this thread or of the server leaves its length queued in every stream, and a
+// schedule that only ever produces due packets would keep that delay for good. So while no
+// packet is due and every ready stream already holds a whole packet to play, arriving data
+// produces the next packets at once, moving the schedule ahead of the clock (at most
+// `ahead_us`): the backlog drains and the capture's delay returns to what the server
+// delivers. The samples are the same, in the same order; only their packets come sooner.
+// The timer then fires early at most once, finds nothing due and sets the later time.
+//
 // Stream life:
 //   a matching sink input appears  -> attach (a record stream on its monitor) -> Connecting
 //   the tap is ready               -> Ready (a re-attached tap flags a discontinuity)
@@ -69,6 +77,7 @@ struct CoreConfig {
     std::size_t start_frames = kFramesPerPacket;       // collected before a stream plays
     std::uint64_t grace_us = 40000;                    // how long a packet waits for data
     std::size_t max_pending = 32;                      // due packets kept; more are skipped
+    std::uint64_t ahead_us = 200000;  // how far before its tick a packet may be produced
 };
 
 class LoopbackCore {
@@ -133,6 +142,10 @@ class LoopbackCore {
     // Produces due packets; `late` forces those whose grace period has passed at `now_us`.
     void flush(std::uint64_t now_us, bool late);
     [[nodiscard]] bool waiting_for_data() const;
+    // Produces packets ahead of the schedule while the ready streams hold a backlog.
+    void catch_up(std::uint64_t now_us);
+    // Every ready stream holds a whole packet to play (and there is one).
+    [[nodiscard]] bool backlog_queued() const;
     void produce_packet();
 
     MonitorServer& server_;

@@ -34,6 +34,12 @@ class StreamQueue {
         return playing_ && !finished_ && size_ < frames;
     }
 
+    // The next mix_into of `frames` takes `frames` frames of data: the stream plays, or
+    // starts to, and holds that many.
+    [[nodiscard]] bool holds(std::size_t frames) const {
+        return size_ >= frames && (playing_ || size_ >= start_frames_);
+    }
+
     // Contributing (collected enough, not run dry since).
     [[nodiscard]] bool playing() const { return playing_; }
 

@@ -226,10 +226,13 @@ TEST_F(CoreTest, WhileStreamsDeliverTheirDataProducesTheTicks) {
     now_ += kTickMicros + 3000;
     deliver(1, 0.5f);
     EXPECT_EQ(drain(), (std::vector<Packet>{{0.5f, 0}}));
-    // Data arriving before the tick is due only waits in the queue.
+    // Data arriving before the tick is due waits in the queue until it makes a whole
+    // packet, which goes out at once, ahead of its tick.
     now_ += 5000;
-    deliver(1, 0.125f);
+    deliver(1, 0.125f, kFramesPerPacket / 2);
     EXPECT_EQ(drain(), (std::vector<Packet>{}));
+    deliver(1, 0.125f, kFramesPerPacket / 2);
+    EXPECT_EQ(drain(), (std::vector<Packet>{{0.125f, 0}}));
 }
 
 TEST_F(CoreTest, ATapThatStopsPlayingReleasesTheWaitingPackets) {
@@ -261,6 +264,78 @@ TEST_F(CoreTest, LateTicksAreCaughtUpAndTooManySkippedWithADiscontinuity) {
     EXPECT_EQ(late[1].flags, kFlagSilent);
 }
 
+TEST_F(CoreTest, AQueuedBacklogGoesOutAheadOfTheTicksUpToTheBound) {
+    // Tap 1 brings six packets at once (a stall's backlog) as its first tick comes due,
+    // then tap 2 delivers (zeros: it plays without changing the mix) or is still
+    // connecting. Afterwards the ticks run on until the queues are empty: every packet of
+    // tap 1 comes out once, in order, whenever it is produced.
+    struct Row {
+        const char* what;
+        std::uint64_t ahead_us;
+        bool tap2_ready;
+        std::size_t tap2_frames;
+        std::size_t at_once;  // packets out right after the deliveries
+    };
+    constexpr std::size_t kBacklog = 6;
+    const Row rows[] = {
+        {"the backlog drains", 200000, true, kBacklog * kFramesPerPacket, kBacklog},
+        {"no further ahead than the bound", 20000, true, kBacklog * kFramesPerPacket, 3},
+        {"a playing stream short of a packet holds the rest", 200000, true,
+         3 * kFramesPerPacket / 2, 2},
+        {"a stream still collecting holds the rest", 200000, true, kFramesPerPacket / 2, 1},
+        {"a stream not connected yet holds nothing", 200000, false, 0, kBacklog},
+    };
+    for (const Row& row : rows) {
+        FakeServer server;
+        PacketQueue packets(64);
+        CoreConfig config = small_config();
+        config.queue_frames = 8 * kFramesPerPacket;
+        config.ahead_us = row.ahead_us;
+        LoopbackCore core(server, processes_, {60, LoopbackMode::IncludeTargetTree}, packets,
+                          config);
+        core.on_sink_input({1, 60});
+        core.on_sink_input({2, 61});
+        core.on_listing_done();
+        core.on_tap_ready(1);
+        if (row.tap2_ready) core.on_tap_ready(2);
+        core.finish_setup();
+        std::uint64_t now = core.start(kStart);
+
+        std::vector<float> backlog;
+        for (std::size_t p = 0; p < kBacklog; ++p) {
+            for (std::size_t f = 0; f < kFramesPerPacket; ++f) {
+                backlog.push_back(0.125f * static_cast<float>(p + 1));
+                backlog.push_back(0.0f);
+            }
+        }
+        core.on_tap_data(1, backlog.data(), backlog.size() * sizeof(float), now);
+        const std::vector<float> zeros(row.tap2_frames * kChannels, 0.0f);
+        core.on_tap_data(2, zeros.data(), zeros.size() * sizeof(float), now);
+
+        std::vector<float> lefts;
+        std::size_t at_once = 0;
+        for (int tick = 0; tick <= 20; ++tick) {
+            if (tick > 0) core.on_timer(now += kTickMicros);
+            for (;;) {
+                const float* data = nullptr;
+                std::uint32_t frames = 0;
+                std::uint32_t flags = 0;
+                ASSERT_EQ(packets.get_buffer(data, frames, flags), 0);
+                if (frames == 0) break;
+                if (tick == 0) ++at_once;
+                if (data[0] != 0.0f) lefts.push_back(data[0]);
+                ASSERT_EQ(packets.release_buffer(frames), 0);
+            }
+            // The schedule never runs further ahead of the clock than the bound.
+            EXPECT_LE(core.next_wake_us(), now + row.ahead_us + kTickMicros + config.grace_us)
+                << row.what;
+        }
+        EXPECT_EQ(at_once, row.at_once) << row.what;
+        EXPECT_EQ(lefts, (std::vector<float>{0.125f, 0.25f, 0.375f, 0.5f, 0.625f, 0.75f}))
+            << row.what;
+    }
+}
+
 TEST_F(CoreTest, DataBeforeTheStartIsNotPartOfTheCapture) {
     core_.on_sink_input({1, 60});
     core_.on_listing_done();
@@ -276,14 +351,17 @@ TEST_F(CoreTest, HolesAndOverflowsFlagADiscontinuity) {
     open({{1, 60}});
     core_.on_tap_hole(1, kFramesPerPacket * kBytesPerFrame);
     deliver(1, 0.5f);
-    EXPECT_EQ(run(), (std::vector<Packet>{{0.0f, kFlagDataDiscontinuity}}));  // the hole's silence
-    EXPECT_EQ(run(), (std::vector<Packet>{{0.5f, 0}}));
+    // The hole's silence, then the data behind it (both queued: they go out at once).
+    EXPECT_EQ(run(), (std::vector<Packet>{{0.0f, kFlagDataDiscontinuity}, {0.5f, 0}}));
     deliver(1, 0.25f, 5 * kFramesPerPacket);  // one packet more than the queue holds
-    EXPECT_EQ(run(), (std::vector<Packet>{{0.25f, kFlagDataDiscontinuity}}));
+    EXPECT_EQ(run(), (std::vector<Packet>{
+                         {0.25f, kFlagDataDiscontinuity}, {0.25f, 0}, {0.25f, 0}, {0.25f, 0}}));
 }
 
 TEST_F(CoreTest, AMovedStreamIsTappedAgainAndTheRestartIsFlagged) {
-    open({{1, 60}});
+    open({{1, 60}, {2, 61}});
+    // Tap 2 still collects (and so holds tap 1's data in its queue until the ticks).
+    deliver(2, 0.0f, kFramesPerPacket / 2);
     deliver(1, 0.5f, 2 * kFramesPerPacket);
     server_.calls.clear();
     core_.on_tap_failed(1, TapFailure::SinkInputKilled, pulse_code(12));
@@ -309,7 +387,8 @@ TEST_F(CoreTest, AnEndedStreamPlaysOutAndIsDropped) {
         core.on_tap_ready(1);
         core.finish_setup();
         std::uint64_t now = core.start(kStart);
-        std::vector<float> samples(2 * kFramesPerPacket * 2, 0.5f);
+        // Two packets go out at once, half of one stays queued.
+        std::vector<float> samples(5 * kFramesPerPacket / 2 * kChannels, 0.5f);
         core.on_tap_data(1, samples.data(), samples.size() * sizeof(float), now);
 
         const std::string way = how;
@@ -323,7 +402,8 @@ TEST_F(CoreTest, AnEndedStreamPlaysOutAndIsDropped) {
             if (way == "no longer matches") core.on_sink_input({1, 51});
         }
         EXPECT_TRUE(core.has_tap(1)) << how;  // still playing out
-        core.on_timer(now);
+        core.on_timer(now += kTickMicros);
+        EXPECT_TRUE(core.has_tap(1)) << how;  // its tick is not due yet
         core.on_timer(now += kTickMicros);
         EXPECT_FALSE(core.has_tap(1)) << how;
         EXPECT_EQ(std::count(server.calls.begin(), server.calls.end(), "attach 1"), 1) << how;

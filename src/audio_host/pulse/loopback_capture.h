@@ -5,10 +5,11 @@
 // calls of a capture client.
 //
 // Every matching playback stream (sink input) is tapped by a record stream on its monitor;
-// the taps are mixed by plain float addition on a fixed 10 ms tick. A packet comes every
-// 10 ms once started, flagged silent while nothing plays, flagged as a discontinuity after
-// a hole, an overflow or a restarted stream. Streams that appear later are picked up,
-// streams that end are dropped, streams moved to another sink are tapped again.
+// the taps are mixed by plain float addition on a fixed 10 ms tick (a backlog queued by a
+// stall goes out sooner, so the delay recovers). A packet comes every 10 ms once started, flagged
+// silent while nothing plays, flagged as a discontinuity after a hole, an overflow or a restarted
+// stream. Streams that appear later are picked up, streams that end are dropped, streams moved to
+// another sink are tapped again.
 //
 // Threads: open, the packet calls, start and stop belong to one capture thread; libpulse
 // runs its own thread, on which the tapping and mixing happen.

@@ -6,10 +6,11 @@
 // The server layer feeds events in (all on the server thread) and carries out the
 // commands of MonitorServer; the packets go to the PacketQueue for the capture thread.
 //
-// The tick schedule is fixed (one packet per 10 ms of the monotonic clock, never drifting),
-// but a due packet waits while a playing stream's data is late, up to a grace period: the
-// server's delivery jitters with the load of the machine, and a packet mixed a few
-// milliseconds later is better than silence cut into the middle of a stream. While streams
+// The tick schedule is fixed (one packet per 10 ms of the monotonic clock, never drifting;
+// a queued backlog may only move it ahead, see below), but a due packet waits while a
+// playing stream's data is late, up to a grace period: the server's delivery jitters with
+// the load of the machine, and a packet mixed a few milliseconds later is better than
+// silence cut into the middle of a stream. While streams
 // deliver, arriving data produces the due packets, so the timer does not wake the thread a
 // second time per tick; it stays as the fallback for when nothing arrives.
 //

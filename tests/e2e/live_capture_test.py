@@ -27,6 +27,8 @@ import wave
 TOOLS = pathlib.Path(__file__).resolve().parents[1] / "tools"
 sys.path.insert(0, str(TOOLS))
 import pcm_report  # noqa: E402
+import live_support  # noqa: E402
+from live_support import stop  # noqa: E402
 
 STAND_IN = TOOLS / "stand_in_translator.py"
 HOST = None
@@ -43,20 +45,7 @@ def error_line(message):
 
 def start_player(*args):
     """A tone_player child; returns (process, pid it reported, child pid or None)."""
-    proc = subprocess.Popen([PLAYER, *args], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE)
-    pid = int(proc.stdout.readline().split()[1])
-    child = None
-    if "--fork" in args:
-        child = int(proc.stdout.readline().split()[1])
-    return proc, pid, child
-
-
-def stop(proc):
-    if proc.poll() is None:
-        proc.kill()
-    proc.wait()
-    if proc.stdout is not None:
-        proc.stdout.close()
+    return live_support.start_player(PLAYER, *args)
 
 
 class Capture:
@@ -436,18 +425,7 @@ def main():
     info = subprocess.run(["pactl", "info"], capture_output=True, text=True).stdout
     PIPEWIRE = "on PipeWire" in info
     become_subreaper()
-    # Keep the daemon's sink rendering in small steps (see tone_player --keep-sink-awake).
-    keeper = subprocess.Popen([PLAYER, "--keep-sink-awake"], stdout=subprocess.PIPE,
-                              stdin=subprocess.DEVNULL)
-    keeper.stdout.readline()
-    if keeper.stdout.readline().strip() != b"awake":
-        print("the sink keeper did not start", file=sys.stderr)
-        return 1
-    try:
-        result = unittest.main(argv=[sys.argv[0], *rest], exit=False, verbosity=2).result
-    finally:
-        stop(keeper)
-    return 0 if result.wasSuccessful() else 1
+    return live_support.run_cases(PLAYER, rest)
 
 
 if __name__ == "__main__":

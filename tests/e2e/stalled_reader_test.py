@@ -17,6 +17,9 @@ import termios
 import time
 import unittest
 
+import live_support
+from live_support import stop
+
 TOOLS = pathlib.Path(__file__).resolve().parents[1] / "tools"
 STAND_IN = TOOLS / "stand_in_translator.py"
 HOST = None
@@ -30,17 +33,8 @@ F_GETPIPE_SZ = 1032
 STOP_LIMIT = 5.0
 
 
-def stop(proc):
-    if proc.poll() is None:
-        proc.kill()
-    proc.wait()
-    if proc.stdout is not None:
-        proc.stdout.close()
-
-
 def start_player(*args):
-    proc = subprocess.Popen([PLAYER, *args], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE)
-    pid = int(proc.stdout.readline().split()[1])
+    proc, pid, _ = live_support.start_player(PLAYER, *args)
     return proc, pid
 
 
@@ -133,18 +127,7 @@ def main():
     parser.add_argument("--player", required=True)
     args, rest = parser.parse_known_args()
     HOST, PLAYER = args.host, args.player
-    # Keep the server's sink rendering in small steps (see tone_player --keep-sink-awake).
-    keeper = subprocess.Popen([PLAYER, "--keep-sink-awake"], stdout=subprocess.PIPE,
-                              stdin=subprocess.DEVNULL)
-    keeper.stdout.readline()
-    if keeper.stdout.readline().strip() != b"awake":
-        print("the sink keeper did not start", file=sys.stderr)
-        return 1
-    try:
-        result = unittest.main(argv=[sys.argv[0], *rest], exit=False, verbosity=2).result
-    finally:
-        stop(keeper)
-    return 0 if result.wasSuccessful() else 1
+    return live_support.run_cases(PLAYER, rest)
 
 
 if __name__ == "__main__":

@@ -1,4 +1,5 @@
 #include "common/named_thread.h"
+#include "common/platform_error.h"
 
 #include <system_error>
 
@@ -57,19 +58,7 @@ void ThreadIoCancel::cancel_io() {
 }
 
 std::string thread_start_message(std::string_view prefix, ThreadStartError error) {
-    // The description belongs to the error's own category (strerror's text for the errno
-    // values the runtime reports), never to the Windows message table.
-    std::string description = error.code.message();
-    while (!description.empty() &&
-           std::string_view(" \t\n\v\f\r").find(description.back()) != std::string_view::npos) {
-        description.pop_back();
-    }
-    std::string text(prefix);
-    text += description;
-    text += " (os error ";
-    text += std::to_string(error.code.value());
-    text += ')';
-    return text;
+    return os_error_message(prefix, error.code);
 }
 
 }  // namespace quorle

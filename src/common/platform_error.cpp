@@ -49,13 +49,28 @@ std::string context_error(std::string_view context, std::uint32_t code) {
     return text;
 }
 
-std::string os_error_message(std::string_view prefix, int code) {
+namespace {
+
+std::string numbered_os_error(std::string_view prefix, std::string_view description, int code) {
     std::string text(prefix);
-    text += os_error_description(code);
+    text += description;
     text += " (os error ";
     text += std::to_string(code);
     text += ')';
     return text;
+}
+
+}  // namespace
+
+std::string os_error_message(std::string_view prefix, int code) {
+    return numbered_os_error(prefix, os_error_description(code), code);
+}
+
+std::string os_error_message(std::string_view prefix, const std::error_code& code) {
+    std::string description = code.message();
+    const auto end = description.find_last_not_of(" \t\n\v\f\r");
+    description.resize(end == std::string::npos ? 0 : end + 1);
+    return numbered_os_error(prefix, description, code.value());
 }
 
 }  // namespace quorle

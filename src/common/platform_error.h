@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace quorle {
 
@@ -45,6 +46,10 @@ void set_error_description_provider(ErrorDescriptionProvider provider);
 // "<prefix><description> (os error <code in decimal>)", the form used for failed thread
 // creation. `code` is the operating system's own error number.
 [[nodiscard]] std::string os_error_message(std::string_view prefix, int code);
+// The same form for an error of the C++ runtime: its own category's description (an errno
+// value's strerror text from std::thread, never the Windows message table), trailing white
+// space removed, and its number.
+[[nodiscard]] std::string os_error_message(std::string_view prefix, const std::error_code& code);
 
 // The operating system's description of its own error number (strerror on Linux,
 // FormatMessage on Windows), trailing white space removed.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,52 +17,46 @@ using testing::FakeTime;
 
 using Next = ConsoleHandlerNext;
 
-// For each event: whether the handler waits for the run's shutdown. Without a shutdown, an
-// ending event gives up after the grace period exactly and returns.
+// Every event sets the flag. Ending events (close, logoff, shutdown) wait for the run's
+// shutdown: without one they give up after the grace period exactly and return; after it
+// (finished before the event, or while it waits) a close event's handler never returns, so
+// that the run's own exit ends the process, and every other event returns.
 TEST(ConsoleStop, EveryEventSetsTheFlagAndOnlyEndingEventsWait) {
-    const std::vector<std::pair<std::uint32_t, bool>> cases = {
-        {kCtrlCEvent, false},     {kCtrlBreakEvent, false},   {kCtrlCloseEvent, true},
-        {kCtrlLogoffEvent, true}, {kCtrlShutdownEvent, true}, {3, false},  // unknown code
+    constexpr std::chrono::milliseconds grace = kConsoleShutdownGrace;
+    struct Case {
+        std::uint32_t event;
+        std::optional<std::chrono::milliseconds> finished_at;  // none: no shutdown; 0: before
+        Next next;
+        std::chrono::milliseconds waited;
     };
-    for (const auto& [event, waits] : cases) {
-        SCOPED_TRACE(event);
+    const std::vector<Case> cases = {
+        {kCtrlCEvent, std::nullopt, Next::Return, 0ms},
+        {kCtrlBreakEvent, std::nullopt, Next::Return, 0ms},
+        {kCtrlCloseEvent, std::nullopt, Next::Return, grace},
+        {kCtrlLogoffEvent, std::nullopt, Next::Return, grace},
+        {kCtrlShutdownEvent, std::nullopt, Next::Return, grace},
+        {3, std::nullopt, Next::Return, 0ms},  // unknown code
+        {kCtrlCloseEvent, 0ms, Next::KeepWaiting, 0ms},
+        {kCtrlCloseEvent, 1500ms, Next::KeepWaiting, 1500ms},
+        {kCtrlCEvent, 0ms, Next::Return, 0ms},
+        {kCtrlBreakEvent, 0ms, Next::Return, 0ms},
+        {kCtrlLogoffEvent, 1500ms, Next::Return, 1500ms},
+        {kCtrlShutdownEvent, 0ms, Next::Return, 0ms},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(std::to_string(test.event) + " shutdown at " +
+                     (test.finished_at ? std::to_string(test.finished_at->count()) : "never"));
         FakeTime time;
         ConsoleStop stop(time);
         EXPECT_FALSE(stop.flag().load());
-        EXPECT_EQ(stop.handle_control_event(event), Next::Return);
-        EXPECT_TRUE(stop.flag().load());
-        EXPECT_EQ(time.elapsed(), waits ? std::chrono::nanoseconds(kConsoleShutdownGrace) : 0s);
-    }
-}
-
-// After the run's shutdown (finished before the event, or while it waits): a close event's
-// handler never returns, so that the run's own exit ends the process; every other event
-// returns.
-TEST(ConsoleStop, AfterTheShutdownOnlyACloseEventKeepsWaiting) {
-    struct Case {
-        std::uint32_t event;
-        std::chrono::milliseconds finished_at;  // 0: before the event
-        Next next;
-    };
-    const std::vector<Case> cases = {
-        {kCtrlCloseEvent, 0ms, Next::KeepWaiting}, {kCtrlCloseEvent, 1500ms, Next::KeepWaiting},
-        {kCtrlCEvent, 0ms, Next::Return},          {kCtrlBreakEvent, 0ms, Next::Return},
-        {kCtrlLogoffEvent, 1500ms, Next::Return},  {kCtrlShutdownEvent, 0ms, Next::Return},
-    };
-    for (const Case& test : cases) {
-        SCOPED_TRACE(std::to_string(test.event) + " at " +
-                     std::to_string(test.finished_at.count()));
-        FakeTime time;
-        ConsoleStop stop(time);
         if (test.finished_at == 0ms) {
             stop.finish_shutdown();
-        } else {
-            time.at(test.finished_at, [&stop] { stop.finish_shutdown(); });
+        } else if (test.finished_at) {
+            time.at(*test.finished_at, [&stop] { stop.finish_shutdown(); });
         }
         EXPECT_EQ(stop.handle_control_event(test.event), test.next);
         EXPECT_TRUE(stop.flag().load());
-        const bool waits = test.event != kCtrlCEvent && test.event != kCtrlBreakEvent;
-        EXPECT_EQ(time.elapsed(), waits ? std::chrono::nanoseconds(test.finished_at) : 0s);
+        EXPECT_EQ(time.elapsed(), std::chrono::nanoseconds(test.waited));
     }
 }
 

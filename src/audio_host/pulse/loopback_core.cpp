@@ -7,6 +7,9 @@ namespace quorle::pulse {
 namespace {
 // Failures of one tap, without data in between, after which it is given up.
 constexpr int kMaxTapFailures = 3;
+// How much later than asked for a wake-up may come before it counts as a stall: the loop's
+// own timer and scheduling jitter.
+constexpr std::uint64_t kWakeSlackUs = 2000;
 }  // namespace
 
 LoopbackCore::LoopbackCore(MonitorServer& server, const ProcessLookup& processes,
@@ -100,6 +103,7 @@ void LoopbackCore::on_tap_data(std::uint32_t index, const void* data, std::size_
     if (it == taps_.end() || it->second.state == TapState::Ending) return;
     Tap& tap = it->second;
     tap.failures = 0;
+    if (running_) note_wake(now_us);
     if (tap.queue.push_bytes(data, bytes) > 0 && running_) discontinuity_ = true;
     if (!running_) return;
     advance(now_us);
@@ -146,17 +150,31 @@ std::uint64_t LoopbackCore::start(std::uint64_t now_us) {
     discontinuity_ = false;
     running_ = true;
     pending_ = 0;
+    reads_from_us_ = now_us;
+    for (auto& [index, tap] : taps_)
+        tap.late = false;
     next_tick_us_ = now_us + kTickMicros;
     return next_tick_us_;
 }
 
 std::uint64_t LoopbackCore::on_timer(std::uint64_t now_us) {
-    if (running_) advance(now_us);
+    if (running_) {
+        note_wake(now_us);
+        advance(now_us);
+    }
     return next_wake_us();
 }
 
+void LoopbackCore::note_wake(std::uint64_t now_us) {
+    if (now_us > next_wake_us() + kWakeSlackUs) reads_from_us_ = now_us;
+}
+
+std::uint64_t LoopbackCore::grace_end_us() const {
+    return std::max(oldest_due_us_, reads_from_us_) + config_.grace_us;
+}
+
 std::uint64_t LoopbackCore::next_wake_us() const {
-    if (pending_ > 0) return oldest_due_us_ + config_.grace_us;
+    if (pending_ > 0) return grace_end_us();
     const bool delivering = std::any_of(taps_.begin(), taps_.end(), [](const auto& entry) {
         return entry.second.state == TapState::Ready && entry.second.queue.playing();
     });
@@ -180,9 +198,10 @@ void LoopbackCore::advance(std::uint64_t now_us) {
 
 void LoopbackCore::flush(std::uint64_t now_us, bool late) {
     while (pending_ > 0) {
-        const bool overdue = late && now_us >= oldest_due_us_ + config_.grace_us;
-        if (!overdue && waiting_for_data()) return;
-        produce_packet();
+        const bool waiting = waiting_for_data();
+        const bool overdue = late && now_us >= grace_end_us();
+        if (!overdue && waiting) return;
+        produce_packet(waiting);
         --pending_;
         oldest_due_us_ += kTickMicros;
     }
@@ -235,6 +254,7 @@ void LoopbackCore::reattach(std::uint32_t index, Tap& tap) {
     }
     tap.state = TapState::Connecting;
     tap.reattached = true;
+    tap.late = false;  // the restart is flagged itself
 }
 
 void LoopbackCore::end_tap(std::uint32_t index, Tap& tap) {
@@ -255,13 +275,33 @@ void LoopbackCore::report_failure(std::int32_t code) {
     packets_.fail(code);
 }
 
-void LoopbackCore::produce_packet() {
+void LoopbackCore::produce_packet(bool forced) {
     std::fill(mix_.begin(), mix_.end(), 0.0f);
     bool contributed = false;
+    const std::uint64_t late_window_ticks = config_.late_window_us / kTickMicros;
     for (auto it = taps_.begin(); it != taps_.end();) {
-        StreamQueue& queue = it->second.queue;
-        if (queue.mix_into(mix_.data(), kFramesPerPacket) > 0) contributed = true;
-        if (it->second.state == TapState::Ending && queue.queued_frames() == 0) {
+        Tap& tap = it->second;
+        StreamQueue& queue = tap.queue;
+        // A ready stream that plays but is short of this packet runs dry in it: its data is
+        // late, and the rest of the packet is silence in its place.
+        const bool runs_dry =
+            forced && tap.state == TapState::Ready && queue.waiting_for(kFramesPerPacket);
+        const std::size_t taken = queue.mix_into(mix_.data(), kFramesPerPacket);
+        if (taken > 0) contributed = true;
+        if (tap.late && !runs_dry) {
+            if (taken > 0) {
+                // Its late data plays now, shifted by the silence put in before it.
+                tap.late = false;
+                discontinuity_ = true;
+            } else if (++tap.late_ticks > late_window_ticks) {
+                tap.late = false;  // it stopped: the silence is its own
+            }
+        }
+        if (runs_dry) {
+            tap.late = true;
+            tap.late_ticks = 0;
+        }
+        if (tap.state == TapState::Ending && queue.queued_frames() == 0) {
             it = taps_.erase(it);
         } else {
             ++it;

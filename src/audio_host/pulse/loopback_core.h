@@ -14,6 +14,18 @@
 // deliver, arriving data produces the due packets, so the timer does not wake the thread a
 // second time per tick; it stays as the fallback for when nothing arrives.
 //
+// The grace period counts only time in which this thread could read its taps. After a stall
+// of this thread the timer fires late, and the loop runs it before it reads the data that
+// piled up meanwhile: the ticks that came due during the stall are not late for want of
+// data, so their grace starts again at the first wake-up after the stall (a wake-up later
+// than asked for shows the stall).
+//
+// A packet whose grace has passed goes out without the late stream's missing data: that
+// stream contributes silence and stops playing. When its data does come, within
+// `late_window_us`, it is played, not dropped, and the first packet that carries it again
+// has the discontinuity flag (the stream was shifted later by the silence put in). A stream
+// that stays quiet longer has stopped (paused or ended): its silence carries no flag.
+//
 // A stall of this thread or of the server leaves its length queued in every stream, and a
 // schedule that only ever produces due packets would keep that delay for good. So while no
 // packet is due and every ready stream already holds a whole packet to play, arriving data
@@ -79,6 +91,9 @@ struct CoreConfig {
     std::uint64_t grace_us = 40000;                    // how long a packet waits for data
     std::size_t max_pending = 32;                      // due packets kept; more are skipped
     std::uint64_t ahead_us = 200000;  // how far before its tick a packet may be produced
+    // How long after a stream ran dry in a packet that waited for it its data still counts
+    // as late (flagged when it comes), not as a new start.
+    std::uint64_t late_window_us = 1000000;
 };
 
 class LoopbackCore {
@@ -128,8 +143,10 @@ class LoopbackCore {
     struct Tap {
         TapState state;
         StreamQueue queue;
-        int failures = 0;         // failures since the tap last delivered data
-        bool reattached = false;  // a discontinuity is due when it becomes ready
+        int failures = 0;              // failures since the tap last delivered data
+        bool reattached = false;       // a discontinuity is due when it becomes ready
+        bool late = false;             // ran dry in a packet that could wait no longer
+        std::uint64_t late_ticks = 0;  // packets it has missed since
     };
 
     void attach_new(std::uint32_t index);
@@ -138,6 +155,11 @@ class LoopbackCore {
     void end_tap(std::uint32_t index, Tap& tap);
     void resume_waiting();
     void report_failure(std::int32_t code);
+    // A call at `now_us` later than the wake-up asked for shows that this thread stalled:
+    // what the taps delivered meanwhile is still unread, so the grace starts again.
+    void note_wake(std::uint64_t now_us);
+    // When the oldest due packet may go out without the data it waits for.
+    [[nodiscard]] std::uint64_t grace_end_us() const;
     // Makes the ticks up to `now_us` due and produces what can go out.
     void advance(std::uint64_t now_us);
     // Produces due packets; `late` forces those whose grace period has passed at `now_us`.
@@ -147,7 +169,8 @@ class LoopbackCore {
     void catch_up(std::uint64_t now_us);
     // Every ready stream holds a whole packet to play (and there is one).
     [[nodiscard]] bool backlog_queued() const;
-    void produce_packet();
+    // `forced`: the packet goes out although a playing stream's data is late.
+    void produce_packet(bool forced = false);
 
     MonitorServer& server_;
     const ProcessLookup& processes_;
@@ -165,6 +188,7 @@ class LoopbackCore {
     std::uint64_t next_tick_us_ = 0;   // the next tick of the schedule
     std::size_t pending_ = 0;          // due packets not produced yet
     std::uint64_t oldest_due_us_ = 0;  // when the oldest of them was due
+    std::uint64_t reads_from_us_ = 0;  // the first wake-up after the last stall
 };
 
 }  // namespace quorle::pulse

@@ -336,6 +336,138 @@ TEST_F(CoreTest, AQueuedBacklogGoesOutAheadOfTheTicksUpToTheBound) {
     }
 }
 
+TEST_F(CoreTest, AStallOrALateStreamNeverTurnsDeliveredSoundIntoSilence) {
+    // One stream plays a signal whose packet n has the value signal(n). The steps: Deliver
+    // hands over the next `count` packets of it at once, Tick runs the clock on by `count`
+    // ticks with the timer firing when it asked to, Stall lets the timer fire `count` ms late
+    // (this thread was stopped).
+    enum class Op { Deliver, Tick, Stall };
+    struct Step {
+        Op op;
+        std::size_t count;
+    };
+    struct Row {
+        const char* what;
+        std::vector<Step> steps;
+        std::vector<Packet> expected;
+    };
+    const auto signal = [](std::size_t n) { return static_cast<float>(n + 1) / 64.0f; };
+    const auto played = [&](std::size_t from, std::size_t to, std::uint32_t first_flags = 0) {
+        std::vector<Packet> out;
+        for (std::size_t n = from; n < to; ++n)
+            out.push_back({signal(n), n == from ? first_flags : 0u});
+        return out;
+    };
+    const auto concat = [](std::initializer_list<std::vector<Packet>> parts) {
+        std::vector<Packet> out;
+        for (const auto& part : parts)
+            out.insert(out.end(), part.begin(), part.end());
+        return out;
+    };
+    const Packet silent{0.0f, kFlagSilent};
+    std::vector<Step> steady;  // three packets, each delivered as its tick comes
+    for (int n = 0; n < 3; ++n) {
+        steady.push_back({Op::Deliver, 1});
+        steady.push_back({Op::Tick, 1});
+    }
+    const auto after_steady = [&](std::initializer_list<Step> more) {
+        std::vector<Step> steps = steady;
+        steps.insert(steps.end(), more);
+        return steps;
+    };
+    const Row rows[] = {
+        // The timer runs before the reads of the data that piled up during the stall: that
+        // data is on time, and comes through whole and unflagged.
+        {"the timer fires 100 ms late, then the data arrives",
+         after_steady({{Op::Stall, 100},
+                       {Op::Deliver, 1},
+                       {Op::Deliver, 4},
+                       {Op::Deliver, 3},
+                       {Op::Deliver, 3},
+                       {Op::Tick, 2}}),
+         played(0, 14)},
+        {"a stall shorter than the grace",
+         after_steady({{Op::Stall, 30}, {Op::Deliver, 2}, {Op::Deliver, 3}}), played(0, 8)},
+        // The grace starts again at the first wake-up after the stall; only then does the
+        // stream count as late.
+        {"the timer fires 100 ms late and the data comes only after the grace",
+         after_steady({{Op::Stall, 100}, {Op::Tick, 5}, {Op::Deliver, 3}, {Op::Tick, 1}}),
+         concat({played(0, 3), std::vector<Packet>(15, silent),
+                 played(3, 6, kFlagDataDiscontinuity)})},
+        // Late beyond the grace: silence in its place, then the late sound itself, flagged
+        // where it starts again.
+        {"the data is late beyond the grace",
+         after_steady(
+             {{Op::Tick, 6}, {Op::Deliver, 4}, {Op::Tick, 1}, {Op::Deliver, 1}, {Op::Tick, 1}}),
+         concat(
+             {played(0, 3), std::vector<Packet>(6, silent), played(3, 8, kFlagDataDiscontinuity)})},
+        {"the stream stops", after_steady({{Op::Tick, 150}}),
+         concat({played(0, 3), std::vector<Packet>(150, silent)})},
+        {"the stream stops, then starts again", after_steady({{Op::Tick, 150}, {Op::Deliver, 2}}),
+         concat({played(0, 3), std::vector<Packet>(150, silent), played(3, 5)})},
+        // Only a bounded queue that overflows drops sound, and that shows.
+        {"more late data than the queue holds",
+         after_steady({{Op::Tick, 6}, {Op::Deliver, 6}, {Op::Tick, 1}}),
+         concat(
+             {played(0, 3), std::vector<Packet>(6, silent), played(5, 9, kFlagDataDiscontinuity)})},
+    };
+    for (const Row& row : rows) {
+        FakeServer server;
+        PacketQueue packets(256);
+        CoreConfig config = small_config();
+        config.max_pending = 32;
+        LoopbackCore core(server, processes_, {60, LoopbackMode::IncludeTargetTree}, packets,
+                          config);
+        core.on_sink_input({1, 60});
+        core.on_listing_done();
+        core.on_tap_ready(1);
+        core.finish_setup();
+        std::uint64_t now = core.start(kStart) - kTickMicros;
+        std::size_t next = 0;  // the next packet of the signal
+        for (const Step& step : row.steps) {
+            switch (step.op) {
+                case Op::Deliver: {
+                    std::vector<float> samples;
+                    for (std::size_t n = next; n < next + step.count; ++n) {
+                        for (std::size_t f = 0; f < kFramesPerPacket; ++f) {
+                            samples.push_back(signal(n));
+                            samples.push_back(0.0f);
+                        }
+                    }
+                    next += step.count;
+                    core.on_tap_data(1, samples.data(), samples.size() * sizeof(float), now);
+                    break;
+                }
+                case Op::Tick: {
+                    const std::uint64_t until = now + step.count * kTickMicros;
+                    while (core.next_wake_us() <= until) {
+                        now = std::max(now, core.next_wake_us());
+                        core.on_timer(now);
+                    }
+                    now = until;
+                    core.on_timer(now);
+                    break;
+                }
+                case Op::Stall:
+                    now += step.count * 1000;
+                    core.on_timer(now);
+                    break;
+            }
+        }
+        std::vector<Packet> out;
+        for (;;) {
+            const float* data = nullptr;
+            std::uint32_t frames = 0;
+            std::uint32_t flags = 0;
+            ASSERT_EQ(packets.get_buffer(data, frames, flags), 0);
+            if (frames == 0) break;
+            out.push_back({data[0], flags});
+            ASSERT_EQ(packets.release_buffer(frames), 0);
+        }
+        EXPECT_EQ(out, row.expected) << row.what;
+    }
+}
+
 TEST_F(CoreTest, DataBeforeTheStartIsNotPartOfTheCapture) {
     core_.on_sink_input({1, 60});
     core_.on_listing_done();

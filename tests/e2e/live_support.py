@@ -1,9 +1,17 @@
 """What the whole-binary live capture tests share: starting and stopping tone players, and
 running a test file's cases while a sink keeper holds the server's sink awake."""
 
+import array
+import json
+import pathlib
+import signal
 import subprocess
 import sys
+import time
 import unittest
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "tools"))
+import pcm_report  # noqa: E402
 
 
 def start_player(player, *args):
@@ -39,3 +47,121 @@ def run_cases(player, argv):
     finally:
         stop(keeper)
     return 0 if result.wasSuccessful() else 1
+
+
+# --- Judging a capture against what the server delivered -------------------------------
+# The server's own record of a stream (parec on the sink input's monitor) shows what any
+# client of the server could have captured; where the server itself departs from the played
+# sound (a PipeWire graph xrun), the capture may depart with it, never on its own.
+
+def sink_input_of(pid, limit=10.0):
+    """The index of the sink input that process `pid` plays, once it exists."""
+    end = time.monotonic() + limit
+    while time.monotonic() < end:
+        listing = subprocess.run(["pactl", "-f", "json", "list", "sink-inputs"],
+                                 capture_output=True, text=True).stdout
+        for entry in json.loads(listing or "[]"):
+            if entry.get("properties", {}).get("application.process.id") == str(pid):
+                return entry["index"]
+        time.sleep(0.01)
+    raise AssertionError("process %d plays no stream" % pid)
+
+
+class ServerRecord:
+    """parec recording one sink input's monitor (or a source) as 48 kHz stereo float32."""
+
+    def __init__(self, path, sink_input=None, device=None):
+        self.path = path
+        command = ["parec", "--raw", "--format=float32le", "--rate=48000", "--channels=2",
+                   "--latency-msec=20"]
+        command += ["--monitor-stream=%d" % sink_input] if sink_input is not None else []
+        command += ["--device=%s" % device] if device is not None else []
+        self.file = open(path, "wb")
+        self.proc = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=self.file,
+                                     stderr=subprocess.DEVNULL)
+
+    def stop(self):
+        """Ends the recording; the samples as the host would output them (mono s16)."""
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGINT)
+            try:
+                self.proc.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        self.file.close()
+        data = pathlib.Path(self.path).read_bytes()
+        floats = array.array("f")
+        floats.frombytes(data[: len(data) // 8 * 8])
+        if sys.byteorder != "little":
+            floats.byteswap()
+        return pcm_report.downmix_s16(floats)
+
+
+def diagnostics(err):
+    """The counters of the host's last diagnostics line: {accepted_frames: .., ...}."""
+    last = {}
+    for line in err.splitlines():
+        if line.startswith(b"QUORLE_CAPTURE "):
+            last = {key.decode(): int(value) for key, value in
+                    (field.split(b"=") for field in line.split()[1:])}
+    return last
+
+
+NEEDLE = 16  # samples: unique within a random or ramp signal
+
+
+def _find(haystack, needle, start):
+    """The sample index of `needle` (bytes of samples) in `haystack` from sample `start`."""
+    at = haystack.find(needle, 2 * start)
+    while at >= 0 and at % 2:
+        at = haystack.find(needle, at + 1)
+    return -1 if at < 0 else at // 2
+
+
+def departures(captured, reference):
+    """Where `captured` (samples) leaves `reference` (samples) after the reference's start:
+    a list of (at, missing, inserted), `at` the reference sample where it leaves, `missing`
+    the reference samples it skips, `inserted` the samples it has in their place. Returns
+    None when the reference's start is not in the capture at all."""
+    cap, ref = captured.tobytes(), reference.tobytes()
+    i = _find(cap, ref[:2 * NEEDLE], 0)
+    if i < 0:
+        return None
+    j, found = 0, []
+    while j < len(reference):
+        if i < len(captured) and captured[i] == reference[j]:
+            i, j = i + 1, j + 1
+            continue
+        if i >= len(captured):
+            found.append((j, len(reference) - j, 0))
+            break
+        # Resynchronise: the first reference sample from which the capture goes on.
+        at, step = j, 1
+        while at < len(reference):
+            needle = ref[2 * at:2 * (at + NEEDLE)]
+            k = _find(cap, needle, i) if any(needle) else -1
+            if k >= 0:
+                break
+            at += step
+            step = min(step * 2, 64)
+        if at >= len(reference):
+            found.append((j, len(reference) - j, len(captured) - i))
+            break
+        # Back to where the two sequences start to agree again.
+        while at > j and k > i and captured[k - 1] == reference[at - 1]:
+            at, k = at - 1, k - 1
+        found.append((j, at - j, k - i))
+        i, j = k, at
+    return found
+
+
+def signal_part(record, signal):
+    """The part of a server record from the played signal's first to its last samples (what
+    the server delivered of it), or None when the record lacks either end."""
+    data = record.tobytes()
+    first = _find(data, signal[:NEEDLE].tobytes(), 0)
+    last = _find(data, signal[-NEEDLE:].tobytes(), max(first, 0))
+    if first < 0 or last < 0:
+        return None
+    return record[first:last + NEEDLE]

@@ -119,11 +119,17 @@ def _find(haystack, needle, start):
     return -1 if at < 0 else at // 2
 
 
-def departures(captured, reference):
+def find_samples(haystack, needle):
+    """The index of the samples `needle` in the samples `haystack`, -1 if absent."""
+    return _find(haystack.tobytes(), needle.tobytes(), 0)
+
+
+def departures(captured, reference, complete=True):
     """Where `captured` (samples) leaves `reference` (samples) after the reference's start:
     a list of (at, missing, inserted), `at` the reference sample where it leaves, `missing`
     the reference samples it skips, `inserted` the samples it has in their place. Returns
-    None when the reference's start is not in the capture at all."""
+    None when the reference's start is not in the capture at all. Unless `complete`, a
+    capture that ends before the reference does is no departure."""
     cap, ref = captured.tobytes(), reference.tobytes()
     i = _find(cap, ref[:2 * NEEDLE], 0)
     if i < 0:
@@ -134,7 +140,8 @@ def departures(captured, reference):
             i, j = i + 1, j + 1
             continue
         if i >= len(captured):
-            found.append((j, len(reference) - j, 0))
+            if complete:
+                found.append((j, len(reference) - j, 0))
             break
         # Resynchronise: the first reference sample from which the capture goes on.
         at, step = j, 1

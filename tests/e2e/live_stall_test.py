@@ -34,6 +34,7 @@ PIPEWIRE = False  # the server is PipeWire's (pipewire-pulse)
 
 LEAD_IN = 1.0  # seconds of silence before the signal, so that every tap is attached
 SIGNAL = 2.0   # seconds of signal
+TAIL = 1.5  # seconds of silence after it
 STALL_AT = 0.8  # seconds into the signal
 # Where in the signal (samples) a departure the stall caused lies: the stall's start is only
 # known to within the player's and the server's start-up.
@@ -62,7 +63,9 @@ class StalledHost(unittest.TestCase):
         (host samples, parec samples, host standard error)."""
         tmp = pathlib.Path(self.tmp.name)
         path = tmp / ("played%d.f32" % stall_ms)
-        tail = [0.0] * 48000
+        # The tail outlasts the diagnostics line's second: the counters printed last include
+        # every flag of the signal.
+        tail = [0.0] * int(2 * 48000 * TAIL)
         path.write_bytes(struct.pack("<%df" % (len(stereo) + len(tail)), *stereo, *tail))
         player, pid, _ = live_support.start_player(
             PLAYER, "--file", str(path), "--lead-in", str(LEAD_IN), "--latency-ms", "250",

@@ -127,14 +127,24 @@ def find_samples(haystack, needle):
 def departures(captured, reference, complete=True):
     """Where `captured` (samples) leaves `reference` (samples) after the reference's start:
     a list of (at, missing, inserted), `at` the reference sample where it leaves, `missing`
-    the reference samples it skips, `inserted` the samples it has in their place. Returns
-    None when the reference's start is not in the capture at all. Unless `complete`, a
+    the reference samples it skips, `inserted` the samples it has in their place (a capture
+    that lacks the reference's start: (0, missing, 0)). Returns None when the capture has
+    nothing of the reference's first second. Unless `complete`, a
     capture that ends before the reference does is no departure."""
     cap, ref = captured.tobytes(), reference.tobytes()
     i = _find(cap, ref[:2 * NEEDLE], 0)
-    if i < 0:
-        return None
     j, found = 0, []
+    if i < 0:
+        # The capture lacks the reference's start: from where does it have it?
+        j = next((at for at in range(0, min(len(reference), 48000), NEEDLE // 2)
+                  if any(ref[2 * at:2 * (at + NEEDLE)])
+                  and _find(cap, ref[2 * at:2 * (at + NEEDLE)], 0) >= 0), -1)
+        if j < 0:
+            return None
+        i = _find(cap, ref[2 * j:2 * (j + NEEDLE)], 0)
+        while j > 0 and i > 0 and captured[i - 1] == reference[j - 1]:
+            i, j = i - 1, j - 1
+        found.append((0, j, 0))
     while j < len(reference):
         if i < len(captured) and captured[i] == reference[j]:
             i, j = i + 1, j + 1

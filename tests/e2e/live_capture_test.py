@@ -254,11 +254,14 @@ class LiveCapture(unittest.TestCase):
         path.write_bytes(struct.pack("<%df" % (len(stereo) + len(tail)), *stereo, *tail))
         # A large player buffer: a busy machine must not make the player underrun (the
         # server would then skip samples, and the played sound would not be the file). A
-        # second of silence leads in, so that the tap is surely attached when the signal plays.
+        # second of silence leads in, so that the tap is surely attached when the signal plays,
+        # and the player connects only once a busy machine has surely started the capture.
         player, pid, _ = start_player("--file", str(path), "--lead-in", "1",
-                                      "--latency-ms", "250", "--delay", "0.3")
+                                      "--latency-ms", "250", "--delay", "1.5")
         self.addCleanup(stop, player)
-        capture = Capture(self.tmp.name, pid)
+        # The diagnostics line's counters tell a gap the host marked (a discontinuity, a drop)
+        # from a change it did not.
+        capture = Capture(self.tmp.name, pid, env=dict(os.environ, QUORLE_AUDIO_DIAGNOSTICS="1"))
         record = live_support.ServerRecord(str(pathlib.Path(self.tmp.name) / "parec.f32"),
                                            sink_input=live_support.sink_input_of(pid))
         try:
@@ -302,8 +305,9 @@ class LiveCapture(unittest.TestCase):
         own = [d for d in host if not any(
             d[0] <= p[0] + max(p[1], 1) + live_support.NEEDLE
             and p[0] <= d[0] + max(d[1], 1) + live_support.NEEDLE for p in delivered)]
-        self.assertEqual(own, [], "the capture departs where the server did not; its "
-                         "standard error: %r" % err[-400:])
+        self.assertEqual(own, [], "the capture departs where the server did not (load %.2f); "
+                         "the host's counters: %s" % (os.getloadavg()[0],
+                                                       live_support.diagnostics(err)))
 
     def test_losing_the_server_fails_the_capture(self):
         if PIPEWIRE:
@@ -395,9 +399,11 @@ class LiveCapture(unittest.TestCase):
         lost = ramp_first_frame(part[0])
         self.assertGreaterEqual(lost, 0)
         self.assertLess(lost, 48000, "the whole first second was lost")
-        # What follows is the ramp itself, in order.
-        k = min(4800, len(part) - 1)
-        self.assertLessEqual(abs(ramp_first_frame(part[k]) - (lost + k)), 2)
+        if not PIPEWIRE:
+            # What follows is the ramp itself, in order. (On PipeWire the server may skip
+            # some of a player's samples that came late, so there the judge is its record.)
+            k = min(4800, len(part) - 1)
+            self.assertLessEqual(abs(ramp_first_frame(part[k]) - (lost + k)), 2)
         print("onset (%s): the first %.1f ms of a program starting during a capture lost"
               % ("PipeWire" if PIPEWIRE else "PulseAudio", lost / 48.0), file=sys.stderr)
         expected = pcm_report.downmix_s16(stereo)

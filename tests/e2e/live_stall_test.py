@@ -32,7 +32,9 @@ HOST = None
 PLAYER = None
 PIPEWIRE = False  # the server is PipeWire's (pipewire-pulse)
 
-LEAD_IN = 1.0  # seconds of silence before the signal, so that every tap is attached
+# Seconds of silence before the signal, so that every tap is attached (the player connects
+# 1.5 s after it starts, once a busy machine has surely started the capture).
+LEAD_IN = 1.0
 SIGNAL = 2.0   # seconds of signal
 TAIL = 1.5  # seconds of silence after it
 STALL_AT = 0.8  # seconds into the signal
@@ -69,7 +71,7 @@ class StalledHost(unittest.TestCase):
         path.write_bytes(struct.pack("<%df" % (len(stereo) + len(tail)), *stereo, *tail))
         player, pid, _ = live_support.start_player(
             PLAYER, "--file", str(path), "--lead-in", str(LEAD_IN), "--latency-ms", "250",
-            "--delay", "0.3")
+            "--delay", "1.5")
         self.addCleanup(stop, player)
         out, err, pid_file = tmp / "capture.pcm", tmp / "stderr", tmp / "host.pid"
         for f in (out, err, pid_file):

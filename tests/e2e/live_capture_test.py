@@ -278,7 +278,7 @@ class LiveCapture(unittest.TestCase):
         """Each place where the capture departs from `expected` (the played samples; from
         sample `at` of them on for a capture that started late, which may also end early)
         is one where the server's record departs from them too; on PulseAudio neither
-        departs."""
+        departs from the whole of them."""
         whole = at is None
         at = 0 if whole else at
         reference = expected[at:]
@@ -300,7 +300,9 @@ class LiveCapture(unittest.TestCase):
         if host or delivered:
             print("departures from the played samples (at, missing, inserted): host %s, "
                   "parec %s" % (host, delivered), file=sys.stderr)
-        if not PIPEWIRE:
+        if not PIPEWIRE and whole:
+            # PulseAudio plays a player with a large buffer as it is. (A small one, as the
+            # onset's, may run dry on a busy machine: then what is played is not the file.)
             self.assertEqual(delivered, [], "parec departs from the played samples")
         own = [d for d in host if not any(
             d[0] <= p[0] + max(p[1], 1) + live_support.NEEDLE

@@ -1,6 +1,8 @@
 // The Windows device installer against the system's own SetupAPI: a root device of a
 // made-up class is created for the cable's hardware identifier from a small INF without a
-// driver binary, found again by a second run, and removed at the end.
+// driver binary. Under Wine, whose driver update accepts any INF, it is found again by a
+// second run and removed at the end; Windows refuses the INF, which has no catalog, and the
+// run must remove the device again. Needs an administrator on Windows (label admin).
 #include <windows.h>
 
 #include <cfgmgr32.h>
@@ -8,10 +10,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "driver_setup/file_reader.h"
@@ -54,6 +60,28 @@ constexpr const char* kInf =
     "[Strings]\r\n"
     "Mfg=\"Quorle tests\"\r\n"
     "Device=\"Quorle test cable\"\r\n";
+
+// Wine's driver update reports success for any INF; Windows checks the package's signature.
+bool running_under_wine() {
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+// The errors with which Windows refuses a driver package that is not signed: the test INF
+// names no catalog, which gives ERROR_NO_CATALOG_FOR_OEM_INF (0xE000022F, 3758096943) on
+// current systems; a policy that checks Authenticode or the catalog's attributes first
+// answers with one of the others.
+constexpr std::array<std::uint32_t, 9> kSignatureErrors = {
+    static_cast<std::uint32_t>(ERROR_NO_CATALOG_FOR_OEM_INF),
+    static_cast<std::uint32_t>(ERROR_NO_AUTHENTICODE_CATALOG),
+    static_cast<std::uint32_t>(ERROR_AUTHENTICODE_DISALLOWED),
+    static_cast<std::uint32_t>(ERROR_AUTHENTICODE_TRUSTED_PUBLISHER),
+    static_cast<std::uint32_t>(ERROR_AUTHENTICODE_TRUST_NOT_ESTABLISHED),
+    static_cast<std::uint32_t>(ERROR_AUTHENTICODE_PUBLISHER_NOT_TRUSTED),
+    static_cast<std::uint32_t>(ERROR_SIGNATURE_OSATTRIBUTE_MISMATCH),
+    static_cast<std::uint32_t>(ERROR_ONLY_VALIDATE_VIA_AUTHENTICODE),
+    static_cast<std::uint32_t>(TRUST_E_NOSIGNATURE),
+};
 
 // A private folder under the temporary directory, removed with everything in it.
 class TempFolder {
@@ -183,8 +211,7 @@ TEST(Win32DeviceInstaller, CreatesTheCableOnceAndJudgesItAfterwards) {
 
     // First run, with the folders and the INF held as a verified run holds them: nothing of
     // the class exists, so the device is created, registered and the INF installed on it.
-    // The driver update reports success whatever happens, so the outcome is judged by the
-    // device's driver property and by the platform's copy of the INF.
+    SetupResult first;
     {
         const std::unique_ptr<FileReader> held = make_system_file_reader();
         ASSERT_TRUE(held->hold_folder(drivers).has_value());
@@ -192,9 +219,32 @@ TEST(Win32DeviceInstaller, CreatesTheCableOnceAndJudgesItAfterwards) {
         ASSERT_EQ(
             held->read_regular_file(driver_folder / std::string(kCableInfName), 1 << 20).value(),
             inf_text);
-        EXPECT_EQ(install_cable_driver(system_device_installer(), driver_folder),
-                  SetupResult(SetupSuccess{.restart_required = false}));
+        first = install_cable_driver(system_device_installer(), driver_folder);
     }
+    if (!running_under_wine()) {
+        // Windows refuses the unsigned package: the run reports the signature error of the
+        // driver update and removes the device it created, so nothing is left behind. What
+        // is left is counted first, then cleared whatever the outcome.
+        const std::size_t left = count_cable_devices();
+        remove_cable_devices();
+        for (const fs::path& copy : system_inf_copies(inf_text)) {
+            DeleteFileW(copy.c_str());
+            DeleteFileW(fs::path(copy).replace_extension(".pnf").c_str());
+        }
+        const auto* failed = std::get_if<SetupFailure>(&first);
+        ASSERT_NE(failed, nullptr) << "Windows installed a driver package without a catalog";
+        EXPECT_TRUE(std::any_of(kSignatureErrors.begin(), kSignatureErrors.end(),
+                                [&](std::uint32_t code) {
+                                    return failed->message ==
+                                           windows_error("install signed cable", code);
+                                }))
+            << failed->message;
+        EXPECT_EQ(left, 0u) << "the refused device was not removed";
+        return;
+    }
+    // Wine's driver update reports success whatever happens, so the outcome is judged by
+    // the device's driver property and by the platform's copy of the INF.
+    EXPECT_EQ(first, SetupResult(SetupSuccess{.restart_required = false}));
     {
         const UniqueDeviceInfoSet set = present_test_class();
         ASSERT_TRUE(set);

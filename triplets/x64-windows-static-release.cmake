@@ -6,3 +6,6 @@ set(VCPKG_TARGET_ARCHITECTURE x64)
 set(VCPKG_CRT_LINKAGE static)
 set(VCPKG_LIBRARY_LINKAGE static)
 set(VCPKG_BUILD_TYPE release)
+# The ports' code joins the programs' control-flow guard table, as the programs' own does.
+set(VCPKG_C_FLAGS "/guard:cf")
+set(VCPKG_CXX_FLAGS "/guard:cf")

@@ -15,6 +15,9 @@ $component = @{
     'x64_arm64' = 'Microsoft.VisualStudio.Component.VC.Tools.ARM64'
 }[$Arch]
 $vswhere = Join-Path ${env:ProgramFiles(x86)} 'Microsoft Visual Studio\Installer\vswhere.exe'
+if (-not (Test-Path $vswhere)) {
+    $vswhere = Join-Path $env:ProgramFiles 'Microsoft Visual Studio\Installer\vswhere.exe'
+}
 $instance = & $vswhere -latest -products * -requires $component -format json | ConvertFrom-Json
 if (-not $instance) { throw "no Visual Studio instance has the C++ tools for $Arch ($component)" }
 "Visual Studio: $($instance[0].displayName) $($instance[0].installationVersion) at $($instance[0].installationPath)"

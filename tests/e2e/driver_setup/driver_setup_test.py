@@ -122,6 +122,9 @@ class DriverSetupProgram(unittest.TestCase):
         work = pathlib.Path(tempfile.mkdtemp(prefix="quorle-conf-", dir=self.app.parent))
         marker = work / "marker"
         config = work / "openssl.cnf"
+        # A backslash escapes the next character in the configuration's values: a Windows
+        # path keeps its separators only doubled.
+        module = str(MARKER_PROVIDER).replace("\\", "\\\\")
         config.write_text(
             "openssl_conf = openssl_init\n"
             "[openssl_init]\n"
@@ -130,7 +133,7 @@ class DriverSetupProgram(unittest.TestCase):
             "marker = marker_sect\n"
             "default = default_sect\n"
             "[marker_sect]\n"
-            f"module = {MARKER_PROVIDER}\n"
+            f"module = {module}\n"
             "activate = 1\n"
             "[default_sect]\n"
             "activate = 1\n")

@@ -25,7 +25,7 @@ if (-not $instance) { throw "no Visual Studio instance has the C++ tools for $Ar
 $vcvars = Join-Path $instance[0].installationPath 'VC\Auxiliary\Build\vcvarsall.bat'
 # vcvarsall reports some failures only as text, with exit status 0: its environment must
 # name a compiler for the target afterwards.
-$lines = & cmd.exe /d /c "`"$vcvars`" $Arch >nul && set"
+$lines = & cmd.exe /d /s /c "`"$vcvars`" $Arch >nul && set"
 $environment = @{}
 foreach ($line in $lines) {
     if ($line -match '^([^=]+)=(.*)$') { $environment[$Matches[1]] = $Matches[2] }

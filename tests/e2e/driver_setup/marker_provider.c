@@ -6,13 +6,12 @@
  * loaded but never initialised is seen) and when the library initialises it. Windows has no
  * load-time constructors: there DllMain leaves it on DLL_PROCESS_ATTACH, through kernel32
  * only (the loader lock is held, and the C runtime's copy of the environment may predate a
- * variable the loading program set), and the entry point is exported from the DLL. */
+ * variable the loading program set), and marker_provider.def exports the entry point from
+ * the DLL. */
 #include <openssl/core.h>
 
 #ifdef _WIN32
 #include <windows.h>
-
-#define QUORLE_EXPORT __declspec(dllexport)
 
 static void leave_marker(void) {
     wchar_t path[4096];
@@ -39,8 +38,6 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
 #include <stdio.h>
 #include <stdlib.h>
 
-#define QUORLE_EXPORT __attribute__((visibility("default")))
-
 static void leave_marker(void) {
     const char* path = getenv("QUORLE_TEST_PROVIDER_MARKER");
     if (path == NULL) return;
@@ -57,8 +54,8 @@ __attribute__((constructor)) static void on_load(void) {
 
 static const OSSL_DISPATCH no_functions[] = {{0, NULL}};
 
-QUORLE_EXPORT int OSSL_provider_init(const OSSL_CORE_HANDLE* handle, const OSSL_DISPATCH* in,
-                                     const OSSL_DISPATCH** out, void** provider_context) {
+int OSSL_provider_init(const OSSL_CORE_HANDLE* handle, const OSSL_DISPATCH* in,
+                       const OSSL_DISPATCH** out, void** provider_context) {
     (void)handle;
     (void)in;
     leave_marker();

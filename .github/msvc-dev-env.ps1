@@ -23,11 +23,15 @@ if (-not $instance) { throw "no Visual Studio instance has the C++ tools for $Ar
 "Visual Studio: $($instance[0].displayName) $($instance[0].installationVersion) at $($instance[0].installationPath)"
 
 $vcvars = Join-Path $instance[0].installationPath 'VC\Auxiliary\Build\vcvarsall.bat'
-# vcvarsall reports some failures only as text, with exit status 0: its environment must
-# name a compiler for the target afterwards.
-$lines = & cmd.exe /d /s /c "`"$vcvars`" $Arch >nul && set"
+# vcvarsall reports some failures only as text, with exit status 0: its own output is shown,
+# and its environment must name the tools for the target afterwards.
+$lines = & cmd.exe /d /s /c "`"$vcvars`" $Arch && echo ::vcvarsall-environment:: && set"
+$marker = [array]::IndexOf($lines, '::vcvarsall-environment:: ')
+if ($marker -lt 0) { $marker = [array]::IndexOf($lines, '::vcvarsall-environment::') }
+if ($marker -lt 0) { throw "vcvarsall $Arch printed no environment: $($lines -join "`n")" }
+if ($marker -gt 0) { $lines[0..($marker - 1)] | Where-Object { $_ } | ForEach-Object { "vcvarsall: $_" } }
 $environment = @{}
-foreach ($line in $lines) {
+foreach ($line in $lines[($marker + 1)..($lines.Count - 1)]) {
     if ($line -match '^([^=]+)=(.*)$') { $environment[$Matches[1]] = $Matches[2] }
 }
 if (-not $environment['VCToolsInstallDir'] -or $environment['VSCMD_ARG_TGT_ARCH'] -ne ($Arch -replace '^x64_', '')) {
@@ -44,5 +48,5 @@ foreach ($tool in 'cl', 'link', 'cmake', 'ninja', 'signtool') {
     if (-not $found -and $tool -ne 'signtool') { throw "$tool is not on the developer environment's PATH" }
     "${tool}: $(if ($found) { $found.Source } else { 'not found' })"
 }
-& cmake --version | Select-Object -First 1
+(& cmake --version)[0]
 "ninja $(& ninja --version)"

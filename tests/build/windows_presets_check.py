@@ -4,7 +4,9 @@ without the host condition, the vcpkg toolchain and the MSVC compiler settings c
 small project whose tests carry the project's labels, with the presets' own generator; each
 Windows test preset must then select exactly its tests, in its build configuration. The
 configure presets' settings that only a Windows machine would act on (configurations,
-triplets, overlay triplets, generator, architecture strategy) are checked from the file.
+triplets, overlay triplets, generator, architecture strategy) are checked from the file, and
+so are the Windows workflows' references to them: every preset a workflow names exists, the
+cache's triplet is its preset's, and every script a workflow runs is in the repository.
 
     windows_presets_check.py        exit status 1 with one line per fault"""
 
@@ -110,6 +112,40 @@ def file_faults(presets):
     return faults
 
 
+def workflow_faults(document):
+    """What the Windows workflows name that does not exist or does not match."""
+    kinds = {kind: {p["name"]: p for p in document[kind]}
+             for kind in ("configurePresets", "buildPresets", "testPresets")}
+    faults = []
+    for workflow in sorted((ROOT / ".github" / "workflows").glob("windows*.yml")):
+        text = workflow.read_text()
+        # The values ${{ matrix.preset }} or ${{ inputs.preset }} take.
+        values = re.findall(r"^\s+preset: (windows-\S+)$", text, re.M)
+        values += re.findall(r"^\s+- (windows-\S+)$", text, re.M)
+        if not values:
+            faults.append("%s: names no preset" % workflow.name)
+        for command, suffix in re.findall(
+                r"(cmake --build|cmake|ctest) --preset \$\{\{ \w+\.preset \}\}([-\w]*)", text):
+            kind = {"cmake": "configurePresets", "cmake --build": "buildPresets",
+                    "ctest": "testPresets"}[command]
+            for value in values:
+                if value + suffix not in kinds[kind]:
+                    faults.append("%s: %s --preset %s: no such preset" % (
+                        workflow.name, command, value + suffix))
+        for preset, triplet in re.findall(
+                r"^\s+preset: (\S+)\n\s+triplet: (\S+)$", text, re.M):
+            if preset in kinds["configurePresets"]:
+                wanted = _resolved(document["configurePresets"], preset, "cacheVariables").get(
+                    "VCPKG_TARGET_TRIPLET")
+                if triplet != wanted:
+                    faults.append("%s: %s caches triplet %s, its preset builds %s" % (
+                        workflow.name, preset, triplet, wanted))
+        for script in re.findall(r"(?:python |\./)((?:tests|\.github)/[\w./-]+\.(?:py|ps1))", text):
+            if not (ROOT / script).is_file():
+                faults.append("%s: runs %s, which does not exist" % (workflow.name, script))
+    return faults
+
+
 def selection_faults(work):
     faults = []
     for preset, (tests, configuration) in TEST_PRESETS.items():
@@ -127,7 +163,7 @@ def selection_faults(work):
 
 def main():
     document = json.loads((ROOT / "CMakePresets.json").read_text())
-    faults = file_faults(document["configurePresets"])
+    faults = file_faults(document["configurePresets"]) + workflow_faults(document)
     with tempfile.TemporaryDirectory(prefix="quorle-presets-") as tmp:
         work = pathlib.Path(tmp)
         copy = _strip(document)

@@ -1,0 +1,55 @@
+// The security of the private temporary folder as Windows keeps it: Wine builds file security
+// from Unix mode bits and keeps no DACL, so only real Windows can read it back.
+#include <windows.h>
+
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "driver_setup/install/device_installer.h"
+
+namespace quorle::setup {
+namespace {
+
+TEST(WindowsAdmin, PrivateTemporaryFolderCarriesOnlyItsProtectedDacl) {
+    DeviceInstaller& installer = system_device_installer();
+    const PrivateFolder folder =
+        installer.create_private_folder(std::u16string(kPrivateFolderSddl) + u'\0');
+    ASSERT_TRUE(folder.call.succeeded) << folder.call.last_error;
+    const std::wstring path(reinterpret_cast<const wchar_t*>(folder.path.c_str()));
+
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    PACL dacl = nullptr;
+    const DWORD read =
+        GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, &dacl, nullptr, &descriptor);
+    ASSERT_EQ(read, DWORD{ERROR_SUCCESS});
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ASSERT_TRUE(GetSecurityDescriptorControl(descriptor, &control, &revision));
+    LPWSTR text = nullptr;
+    ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(
+        descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr));
+    const std::wstring sddl(text);
+    LocalFree(text);
+    LocalFree(descriptor);
+
+    // Nothing inherited from the Temp folder above: the two entries, and protection. The
+    // system may add its own "auto-inherited" mark to the flags, which changes no access.
+    EXPECT_NE(control & SE_DACL_PROTECTED, 0) << std::string(sddl.begin(), sddl.end());
+    const std::size_t aces = sddl.find(L'(');
+    ASSERT_NE(aces, std::wstring::npos);
+    EXPECT_EQ(sddl.substr(aces), L"(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)")
+        << std::string(sddl.begin(), sddl.end());
+    EXPECT_EQ(sddl.substr(0, 3), L"D:P") << std::string(sddl.begin(), sddl.end());
+
+    installer.remove_private_folder(folder.path);
+    EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+}  // namespace
+}  // namespace quorle::setup

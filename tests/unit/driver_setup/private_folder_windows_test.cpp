@@ -15,6 +15,14 @@
 namespace quorle::setup {
 namespace {
 
+// SDDL text is ASCII: shown unit for unit in a failure message.
+std::string ascii(const std::wstring& text) {
+    std::string shown;
+    for (const wchar_t unit : text)
+        shown.push_back(unit < 0x80 ? static_cast<char>(unit) : '?');
+    return shown;
+}
+
 TEST(WindowsAdmin, PrivateTemporaryFolderCarriesOnlyItsProtectedDacl) {
     DeviceInstaller& installer = system_device_installer();
     const PrivateFolder folder =
@@ -40,12 +48,11 @@ TEST(WindowsAdmin, PrivateTemporaryFolderCarriesOnlyItsProtectedDacl) {
 
     // Nothing inherited from the Temp folder above: the two entries, and protection. The
     // system may add its own "auto-inherited" mark to the flags, which changes no access.
-    EXPECT_NE(control & SE_DACL_PROTECTED, 0) << std::string(sddl.begin(), sddl.end());
+    EXPECT_NE(control & SE_DACL_PROTECTED, 0) << ascii(sddl);
     const std::size_t aces = sddl.find(L'(');
     ASSERT_NE(aces, std::wstring::npos);
-    EXPECT_EQ(sddl.substr(aces), L"(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)")
-        << std::string(sddl.begin(), sddl.end());
-    EXPECT_EQ(sddl.substr(0, 3), L"D:P") << std::string(sddl.begin(), sddl.end());
+    EXPECT_EQ(sddl.substr(aces), L"(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)") << ascii(sddl);
+    EXPECT_EQ(sddl.substr(0, 3), L"D:P") << ascii(sddl);
 
     installer.remove_private_folder(folder.path);
     EXPECT_FALSE(std::filesystem::exists(path));

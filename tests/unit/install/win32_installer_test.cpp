@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -177,8 +178,9 @@ fs::path windows_temp() {
 
 std::u16string with_nul(const fs::path& path) {
     const std::wstring& native = path.native();
-    std::u16string text(native.begin(), native.end());
-    text.push_back(u'\0');
+    std::u16string text(native.size() + 1, u'\0');
+    std::transform(native.begin(), native.end(), text.begin(),
+                   [](wchar_t unit) { return static_cast<char16_t>(unit); });
     return text;
 }
 

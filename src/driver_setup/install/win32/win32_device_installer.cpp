@@ -212,8 +212,9 @@ class Win32DeviceInstaller final : public DeviceInstaller {
         // Fails with ERROR_ALREADY_EXISTS for a name that is taken: never reused.
         const CallResult made = checked(CreateDirectoryW(folder.c_str(), &attributes));
         if (!made.succeeded) return {.call = made, .path = {}};
-        std::u16string path(folder.begin(), folder.end());
-        path.push_back(u'\0');
+        std::u16string path(folder.size() + 1, u'\0');
+        std::transform(folder.begin(), folder.end(), path.begin(),
+                       [](wchar_t unit) { return static_cast<char16_t>(unit); });
         return {.call = made, .path = std::move(path)};
     }
 

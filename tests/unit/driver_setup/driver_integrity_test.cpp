@@ -106,6 +106,8 @@ TEST(DriverIntegrity, TheFirstFailingEntryEndsTheCheck) {
          "missing bundled driver file m.sys"},
         {"read error", "m.sys", std::unexpected(FileReadError{Kind::read, 23}), kAbcDigest,
          "missing bundled driver file m.sys"},
+        {"a symbolic link or junction", "m.sys", std::unexpected(FileReadError{Kind::reparse, 0}),
+         kAbcDigest, "missing bundled driver file m.sys"},
         {"changed", "m.sys", std::string("abd"), kAbcDigest,
          "bundled driver integrity check failed: m.sys"},
         {"emptied", "m.sys", std::string(), kAbcDigest,

@@ -182,7 +182,7 @@ void stop_a_worker_that_the_reader_never_takes(bool cancel_thread_io) {
         stopped.wait();
     }
     // Ended by the cancel, not given up on.
-    EXPECT_EQ(stopped.get(), WorkerStop::Ended);
+    EXPECT_EQ(stopped.get(), WorkerStop::Ended) << "given up on: no cancel reached the write";
     EXPECT_FALSE(pipeline->worker.joinable());
     const auto took = std::chrono::steady_clock::now() - stopping;
     std::fprintf(stderr, "pipe full at %llu bytes; the worker ended %lld ms after the stop\n",

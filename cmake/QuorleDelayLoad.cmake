@@ -13,9 +13,9 @@
 # MSVC: /DELAYLOAD for each DLL, with delayimp.lib (the helper). mingw: delay libraries made
 # from the toolchain's import libraries (delay_import.py) sit first on the library path, so
 # they take the place of the import libraries for every -l of the link, also those that
-# FindOpenSSL's targets and gcc's default libraries add after the program's own; the import
-# libraries themselves are linked last, for their few static members (GUIDs, inline helpers
-# of ws2_32). After the link the program's delay-import directory is filled in (GNU ld leaves
+# FindOpenSSL's targets and gcc's default libraries add after the program's own (each delay
+# library also carries its import library's few static members: GUIDs, the inline helpers of
+# ws2_32). After the link the program's delay-import directory is filled in (GNU ld leaves
 # it empty), so that Windows tools and the import check see the delay imports.
 include_guard(GLOBAL)
 
@@ -33,12 +33,18 @@ if(MINGW)
     find_library(QUORLE_MINGW_KERNEL32 NAMES libkernel32.a kernel32 REQUIRED)
     get_filename_component(QUORLE_MINGW_IMPORT_LIBRARIES "${QUORLE_MINGW_KERNEL32}" DIRECTORY)
     set(QUORLE_DELAY_LIBRARIES "${CMAKE_BINARY_DIR}/delay-import")
-    set(_quorle_delay_stamp "${QUORLE_DELAY_LIBRARIES}/${QUORLE_DELAY_LOADED_DLLS}")
-    string(REPLACE ";" "-" _quorle_delay_stamp "${_quorle_delay_stamp}.stamp")
+    # Made again when the list or the script changes.
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+                 ${CMAKE_CURRENT_LIST_DIR}/delay_import.py)
+    file(SHA256 ${CMAKE_CURRENT_LIST_DIR}/delay_import.py _quorle_delay_script)
+    string(SUBSTRING "${_quorle_delay_script}" 0 12 _quorle_delay_script)
+    string(REPLACE ";" "-" _quorle_delay_stamp "${QUORLE_DELAY_LOADED_DLLS}")
+    set(_quorle_delay_stamp
+        "${QUORLE_DELAY_LIBRARIES}/${_quorle_delay_stamp}-${_quorle_delay_script}.stamp")
     if(NOT EXISTS "${_quorle_delay_stamp}")
         execute_process(
             COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/delay_import.py libraries
-                    --nm ${CMAKE_NM} --dlltool ${QUORLE_MINGW_DLLTOOL}
+                    --nm ${CMAKE_NM} --ar ${CMAKE_AR} --dlltool ${QUORLE_MINGW_DLLTOOL}
                     --lib-dir ${QUORLE_MINGW_IMPORT_LIBRARIES} --out ${QUORLE_DELAY_LIBRARIES}
                     ${QUORLE_DELAY_LOADED_DLLS}
             RESULT_VARIABLE _quorle_delay_result)
@@ -60,14 +66,6 @@ function(quorle_delay_load_system_dlls target)
     elseif(MINGW)
         target_link_directories(${target} BEFORE PRIVATE ${QUORLE_DELAY_LIBRARIES})
         target_sources(${target} PRIVATE ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/delay_import_end.cpp)
-        set(import_libraries)
-        foreach(dll IN LISTS QUORLE_DELAY_LOADED_DLLS)
-            list(APPEND import_libraries ${QUORLE_MINGW_IMPORT_LIBRARIES}/lib${dll}.a)
-        endforeach()
-        # Last on the program's own link line: whatever is still undefined there and is no
-        # function of a delay library (static members) comes from the import libraries. A
-        # function found there would be a load-time import, which the import check refuses.
-        set_property(TARGET ${target} APPEND PROPERTY LINK_LIBRARIES ${import_libraries})
         add_custom_command(TARGET ${target} POST_BUILD
             COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/delay_import.py
                     fill $<TARGET_FILE:${target}>

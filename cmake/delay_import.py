@@ -1,15 +1,16 @@
 #!/usr/bin/env python3
 """Delay-loading for the mingw-w64 build.
 
-    delay_import.py libraries --nm NM --dlltool DLLTOOL --lib-dir DIR --out DIR NAME...
+    delay_import.py libraries --nm NM --ar AR --dlltool DLLTOOL --lib-dir DIR --out DIR NAME...
     delay_import.py fill PROGRAM.exe
 
 "libraries" makes, for each NAME (ole32, setupapi, ...), a delay-import library
 OUT/libNAME.a for NAME.dll: the functions of the toolchain's import library DIR/libNAME.a
 (those with both a thunk and an __imp_ pointer; data exports cannot be delay-loaded) go into
-a module-definition file, which dlltool turns into a delay library. Found first on the
-library path, such a library takes the place of the import library for every -lNAME of the
-link, whichever library asked for it.
+a module-definition file, which dlltool turns into a delay library; the import library's
+static members (the inline helpers of ws2_32, the GUIDs of ksuser) are added to it as they
+are. Found first on the library path, such a library takes the place of the import library
+for every -lNAME of the link, whichever library asked for it.
 
 "fill" points the PE delay-import directory (data directory 13) of a linked program at its
 delay-import descriptors. GNU ld places the descriptors of dlltool's delay libraries in .text
@@ -56,11 +57,28 @@ def exported_functions(nm, library):
     return sorted(thunks & pointers)
 
 
-def make_libraries(nm, dlltool, lib_dir, out, names):
+def static_members(nm, library):
+    """The members of an import library that are plain objects: they define symbols, none of
+    them an import (kind I: the __imp_ pointers, the import descriptors and names)."""
+    listing = subprocess.run([nm, "-A", "--defined-only", library], capture_output=True,
+                             text=True, check=True).stdout
+    kinds = {}
+    for line in listing.splitlines():
+        located, _, symbol = line.rpartition(":")
+        parts = symbol.split()
+        if len(parts) != 3 or located.count(":") < 1:
+            continue
+        member = located.rsplit(":", 1)[1]
+        kinds.setdefault(member, set()).add(parts[1])
+    return sorted(member for member, found in kinds.items() if "I" not in found)
+
+
+def make_libraries(nm, ar, dlltool, lib_dir, out, names):
     out = pathlib.Path(out)
     out.mkdir(parents=True, exist_ok=True)
     for name in names:
-        functions = exported_functions(nm, str(pathlib.Path(lib_dir) / ("lib%s.a" % name)))
+        library = str(pathlib.Path(lib_dir) / ("lib%s.a" % name))
+        functions = exported_functions(nm, library)
         if not functions:
             raise Failure("lib%s.a: no functions to delay-load" % name)
         with tempfile.TemporaryDirectory() as work:
@@ -71,6 +89,11 @@ def make_libraries(nm, dlltool, lib_dir, out, names):
             subprocess.run([dlltool, "--input-def", str(definition), "--dllname", name + ".dll",
                             "--output-delaylib", "lib%s.a" % name],
                            check=True, cwd=str(out))
+            members = static_members(nm, library)
+            if members:
+                subprocess.run([ar, "x", library, *members], check=True, cwd=work)
+                subprocess.run([ar, "rs", str(out / ("lib%s.a" % name)), *members], check=True,
+                               cwd=work)
 
 
 # ---- fill ------------------------------------------------------------------------------
@@ -186,12 +209,12 @@ def main(argv):
         if argv[:1] == ["libraries"]:
             import argparse
             parser = argparse.ArgumentParser(prog="delay_import.py libraries")
-            for option in ("--nm", "--dlltool", "--lib-dir", "--out"):
+            for option in ("--nm", "--ar", "--dlltool", "--lib-dir", "--out"):
                 parser.add_argument(option, required=True)
             parser.add_argument("names", nargs="+")
             options = parser.parse_args(argv[1:])
-            make_libraries(options.nm, options.dlltool, options.lib_dir, options.out,
-                           options.names)
+            make_libraries(options.nm, options.ar, options.dlltool, options.lib_dir,
+                           options.out, options.names)
             return 0
     except (Failure, OSError, subprocess.CalledProcessError, struct.error, ValueError) as error:
         print("delay_import.py: %s: %s" % (argv[-1], error), file=sys.stderr)

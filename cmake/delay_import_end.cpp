@@ -4,6 +4,6 @@
 // delay-import directory at the table.
 extern "C" {
 extern const unsigned char __quorle_delay_import_end[32];
-__attribute__((section(".text$3"), aligned(16), used)) const unsigned char
-    __quorle_delay_import_end[32] = {};
+__attribute__((section(".text$3"), aligned(16), used))
+const unsigned char __quorle_delay_import_end[32] = {};
 }

@@ -58,3 +58,7 @@ foreach(dep nlohmann_json OpenSSL cubeb GTest benchmark)
         message(STATUS "quorle: ${dep} not found; targets that need it are skipped")
     endif()
 endforeach()
+if(MINGW AND NOT (OpenSSL_FOUND AND cubeb_FOUND))
+    message(STATUS "quorle: the Windows OpenSSL and cubeb are not in ${QUORLE_MINGW_DEPS}; "
+                   "scripts/mingw-deps builds them")
+endif()

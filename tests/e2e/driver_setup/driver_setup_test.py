@@ -30,6 +30,7 @@ NATIVE_WINDOWS = sys.platform == "win32"
 CABLE_PROGRAM = None
 CABLE_PACKAGE = None
 CABLE_DEVICES = None
+PLANTED_SYSTEM = []
 
 BACKEND_LINE = b"QUORLE_AUDIO backend=wasapi binding=0.38.0\n"
 NOT_HEALTHY = ("Existing VB-CABLE device is not healthy; check Device Manager or restart "
@@ -106,7 +107,13 @@ class DriverSetupProgram(unittest.TestCase):
         (self.drivers / "unlisted.sys").write_bytes(b"extra")
         (self.drivers / "sub").mkdir()
         (self.drivers / "sub" / "beta.sys").write_bytes(b"other")
+        # Stand-ins of system DLLs beside the program (Windows only): every DLL but kernel32
+        # and msvcrt is delay-loaded after the library search is restricted, so none is
+        # picked up. A stand-in that is loaded leaves NAME.dll.loaded beside itself.
+        for library in PLANTED_SYSTEM:
+            shutil.copy2(library, self.app)
         outcome = self.run_program(program, [])
+        self.assertEqual(sorted(p.name for p in self.app.glob("*.loaded")), [])
         if LAUNCHER:
             # Under Wine the device tree answers (with no device), the audio backend opens
             # on the private PulseAudio daemon and lists its endpoints, no cable is found, and
@@ -291,7 +298,7 @@ class CableInstallUnderWine(unittest.TestCase):
 
 def main():
     global SHIPPED, SYNTHETIC, MARKER_PROVIDER, CONFIG_CONTROL, LAUNCHER
-    global CABLE_PROGRAM, CABLE_PACKAGE, CABLE_DEVICES
+    global CABLE_PROGRAM, CABLE_PACKAGE, CABLE_DEVICES, PLANTED_SYSTEM
     parser = argparse.ArgumentParser()
     parser.add_argument("--program", required=True)
     parser.add_argument("--synthetic", required=True)
@@ -301,6 +308,7 @@ def main():
     parser.add_argument("--cable-package-program")
     parser.add_argument("--cable-package")
     parser.add_argument("--cable-devices")
+    parser.add_argument("--planted-system", nargs="*", default=[])
     options, rest = parser.parse_known_args()
     SHIPPED = options.program
     SYNTHETIC = options.synthetic
@@ -310,6 +318,7 @@ def main():
     CABLE_PROGRAM = options.cable_package_program
     CABLE_PACKAGE = options.cable_package
     CABLE_DEVICES = options.cable_devices
+    PLANTED_SYSTEM = options.planted_system
     unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
 
 

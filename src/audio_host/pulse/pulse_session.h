@@ -71,6 +71,7 @@ class PulseSession final : public MonitorServer {
         std::uint32_t index;
         ContextHandle context;
         StreamHandle stream;
+        bool data_seen = false;  // traced once
     };
     // One pending lookup of a sink input's client.
     struct OwnerLookup {
@@ -109,6 +110,16 @@ class PulseSession final : public MonitorServer {
     static void on_pump(pa_mainloop_api* api, pa_time_event* event, const struct timeval* tv,
                         void* userdata);
 
+    static void on_traced_source(pa_context* context, const pa_source_info* info, int eol,
+                                 void* userdata);
+    static void on_traced_sink(pa_context* context, const pa_sink_info* info, int eol,
+                               void* userdata);
+
+    // With QUORLE_PULSE_TRACE set: one line "QUORLE_PULSE_TRACE t_ms=<monotonic ms> ..."
+    // on standard error.
+    void trace(const char* format, ...) const __attribute__((format(printf, 2, 3)));
+    // Traces a ready tap's buffer attributes and the latency of the sink it monitors.
+    void trace_ready(Tap& tap);
     [[nodiscard]] std::int32_t context_code() const;
     // A new, unconnected context named after this program; null when out of memory.
     [[nodiscard]] pa_context* new_context() const;
@@ -169,6 +180,7 @@ class PulseSession final : public MonitorServer {
     std::int32_t setup_code_ = 0;  // a failed subscription or listing
     bool running_ = false;
     std::uint64_t armed_us_ = 0;  // when the tick timer fires next
+    bool trace_ = false;
 };
 
 }  // namespace quorle::pulse

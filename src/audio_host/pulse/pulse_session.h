@@ -32,6 +32,10 @@
 #include "audio_host/pulse/process_tree.h"
 #include "audio_host/pulse/pulse_handles.h"
 
+#ifndef QUORLE_PULSE_FRAGMENT_MS
+#define QUORLE_PULSE_FRAGMENT_MS 20
+#endif
+
 namespace quorle::pulse {
 
 class PulseSession final : public MonitorServer {
@@ -42,8 +46,10 @@ class PulseSession final : public MonitorServer {
     // in blocks of about half the smallest latency asked of that sink; asking 20 ms keeps
     // those blocks (and the wake-ups of this thread) at about 10 ms, where 10 ms would
     // halve them, at a cost of a few milliseconds of latency.
+    // QUORLE_PULSE_FRAGMENT_MS builds another fragment (for the measurement of
+    // bench/live_capture_bench.py).
     static constexpr std::uint32_t kFragmentBytes =
-        static_cast<std::uint32_t>(2 * kFramesPerPacket * kBytesPerFrame);
+        static_cast<std::uint32_t>(kSampleRate / 1000 * QUORLE_PULSE_FRAGMENT_MS * kBytesPerFrame);
 
     explicit PulseSession(LoopbackTarget target);
     PulseSession(const PulseSession&) = delete;

@@ -38,6 +38,8 @@ Every figure name gets --suffix appended. PAREC below is
 - live_capture_ten_cpu_percent: the host's CPU while it captures ten programs, each playing
   its own tone, with `--target system`, over the same window as live_capture_cpu_percent.
   Its threads are listed as above.
+- parec_ten_cpu_percent: beside it, the CPU of ten PARECs together, one on each program's
+  stream: what a user would run to record the ten separately.
 
 The machine's load (/proc/loadavg) is printed before and after each measurement: the figures
 of a loaded machine are not those of a quiet one.
@@ -204,13 +206,22 @@ def cpu_percent(host, player, floor, seconds):
 
 
 def ten_program_cpu_percent(host, player, seconds):
-    """The host's CPU, in percent of a core, capturing ten tone players with --system."""
+    """The host's CPU capturing ten tone players with --system, and the CPU of ten PARECs,
+    one on each player's stream, beside it; in percent of a core."""
     started = []
+    parecs = []
     try:
+        pids = []
         for i in range(10):
-            proc, _ = start_player(player, "--frequency", str(300 + 100 * i), "--level", "0.05",
-                                   "--seconds", str(seconds + 10))
+            proc, pid = start_player(player, "--frequency", str(300 + 100 * i), "--level",
+                                     "0.05", "--seconds", str(seconds + 10))
             started.append(proc)
+            pids.append(pid)
+        for pid in pids:
+            parecs.append(subprocess.Popen(parec_command(sink_input_of(pid)),
+                                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL))
+        started.extend(parecs)
+        parec_start = time.monotonic()
         with tempfile.TemporaryDirectory() as tmp:
             cpu_file = pathlib.Path(tmp) / "cpu"
             pid_file = pathlib.Path(tmp) / "pid"
@@ -230,6 +241,8 @@ def ten_program_cpu_percent(host, player, seconds):
             if capture.wait() != 0:
                 raise RuntimeError("the capture of ten programs failed")
             host_cpu = float(cpu_file.read_text())
+            parec_cpu = sum(stop(proc) for proc in parecs)
+            parec_seconds = time.monotonic() - parec_start
     finally:
         for proc in reversed(started):
             if proc.poll() is None:
@@ -237,7 +250,7 @@ def ten_program_cpu_percent(host, player, seconds):
                 proc.wait()
     print("threads of the ten-program capture over %.1f s of the window:" % inner)
     thread_report("host ", before, after, inner)
-    return 100.0 * host_cpu / seconds
+    return 100.0 * host_cpu / seconds, 100.0 * parec_cpu / parec_seconds
 
 
 class BurstReader:
@@ -370,9 +383,10 @@ def main():
     print("live capture: %.1f s of a playing tone" % args.seconds)
     print("summary: live_capture_cpu_percent%s %.3f %%" % (args.suffix, host_cpu))
     print("summary: parec_cpu_percent%s %.3f %%" % (args.suffix, parec_cpu))
-    ten_cpu = ten_program_cpu_percent(args.host, args.player, args.seconds)
+    ten_cpu, ten_parec_cpu = ten_program_cpu_percent(args.host, args.player, args.seconds)
     print_load("after the ten-program CPU window")
     print("summary: live_capture_ten_cpu_percent%s %.3f %%" % (args.suffix, ten_cpu))
+    print("summary: parec_ten_cpu_percent%s %.3f %%" % (args.suffix, ten_parec_cpu))
     # The floor is one figure of the whole run: scripts/bench combines the windows' values.
     print("poll floor: %.3f %%" % floor_cpu)
 

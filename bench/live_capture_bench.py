@@ -44,6 +44,10 @@ Every figure name gets --suffix appended. PAREC below is
 The machine's load (/proc/loadavg) is printed before and after each measurement: the figures
 of a loaded machine are not those of a quiet one.
 
+Other packet or fragment sizes are measured with a host built for them: configure with
+`-DQUORLE_PULSE_PACKET_MS=20 -DQUORLE_PULSE_FRAGMENT_MS=40` (the product's 10 and 20 when
+empty), build quorle_audio_host and pass it as --host.
+
 Finally the goals are checked: host CPU minus the floor at most PAREC's, and host latency at
 most 10 ms above PAREC's."""
 

@@ -32,6 +32,21 @@ Every figure name gets --suffix appended. PAREC below is
   --keep-sink-awake): an idle null sink renders seconds ahead, which would otherwise delay a
   new stream.
 - parec_latency_ms: the same, for PAREC's output (its default rate, 44100 Hz).
+- live_latency_ten_ms: live_latency_ms with ten programs playing, the host capturing with
+  `--target system`: the burst player and nine players of silence (streams that deliver
+  all the time, as programs do, but leave the bursts alone in the mix).
+- live_capture_ten_cpu_percent: the host's CPU while it captures ten programs, each playing
+  its own tone, with `--target system`, over the same window as live_capture_cpu_percent.
+  Its threads are listed as above.
+- parec_ten_cpu_percent: beside it, the CPU of ten PARECs together, one on each program's
+  stream: what a user would run to record the ten separately.
+
+The machine's load (/proc/loadavg) is printed before and after each measurement: the figures
+of a loaded machine are not those of a quiet one.
+
+Other packet or fragment sizes are measured with a host built for them: configure with
+`-DQUORLE_PULSE_PACKET_MS=20 -DQUORLE_PULSE_FRAGMENT_MS=40` (the product's 10 and 20 when
+empty), build quorle_audio_host and pass it as --host.
 
 Finally the goals are checked: host CPU minus the floor at most PAREC's, and host latency at
 most 10 ms above PAREC's."""
@@ -96,6 +111,11 @@ def wait_file(path, timeout=5.0):
             return int(path.read_text())
         time.sleep(0.01)
     raise RuntimeError("no %s" % path)
+
+
+def print_load(label):
+    with open("/proc/loadavg", encoding="utf-8") as f:
+        print("load %s: %s" % (label, " ".join(f.read().split()[:3])))
 
 
 def stop(proc):
@@ -189,6 +209,54 @@ def cpu_percent(host, player, floor, seconds):
             100.0 * floor_cpu / floor_seconds)
 
 
+def ten_program_cpu_percent(host, player, seconds):
+    """The host's CPU capturing ten tone players with --system, and the CPU of ten PARECs,
+    one on each player's stream, beside it; in percent of a core."""
+    started = []
+    parecs = []
+    try:
+        pids = []
+        for i in range(10):
+            proc, pid = start_player(player, "--frequency", str(300 + 100 * i), "--level",
+                                     "0.05", "--seconds", str(seconds + 10))
+            started.append(proc)
+            pids.append(pid)
+        for pid in pids:
+            parecs.append(subprocess.Popen(parec_command(sink_input_of(pid)),
+                                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL))
+        started.extend(parecs)
+        parec_start = time.monotonic()
+        with tempfile.TemporaryDirectory() as tmp:
+            cpu_file = pathlib.Path(tmp) / "cpu"
+            pid_file = pathlib.Path(tmp) / "pid"
+            capture = subprocess.Popen(
+                [sys.executable, str(STAND_IN), "--host", host, "--system",
+                 "--out", os.devnull, "--seconds", str(seconds), "--cpu-file", str(cpu_file),
+                 "--pid-file", str(pid_file)], stderr=subprocess.DEVNULL)
+            started.append(capture)
+            host_pid = wait_file(pid_file)
+            margin = min(2.0, seconds / 4)
+            time.sleep(margin)
+            inner_start = time.monotonic()
+            before = thread_sample(host_pid)
+            time.sleep(max(seconds - 2 * margin - 0.5, 0.5))
+            inner = time.monotonic() - inner_start
+            after = thread_sample(host_pid)
+            if capture.wait() != 0:
+                raise RuntimeError("the capture of ten programs failed")
+            host_cpu = float(cpu_file.read_text())
+            parec_cpu = sum(stop(proc) for proc in parecs)
+            parec_seconds = time.monotonic() - parec_start
+    finally:
+        for proc in reversed(started):
+            if proc.poll() is None:
+                proc.kill()
+                proc.wait()
+    print("threads of the ten-program capture over %.1f s of the window:" % inner)
+    thread_report("host ", before, after, inner)
+    return 100.0 * host_cpu / seconds, 100.0 * parec_cpu / parec_seconds
+
+
 class BurstReader:
     """Notes when the first bytes of each burst arrive in one reader's s16le mono output."""
 
@@ -226,13 +294,17 @@ class BurstReader:
         return result
 
 
-def latency_ms(host, player, bursts):
-    """Onset latencies of the host and of PAREC on one player's bursts, in ms."""
+def latency_ms(host, player, bursts, others=0):
+    """Onset latencies of the host and of PAREC on one player's bursts, in ms. With
+    `others`, that many players of silence play beside it and the host captures --system."""
+    silent = [start_player(player, "--level", "0", "--seconds", str(bursts * 0.505 + 30))[0]
+              for _ in range(others)]
     onsets_proc, pid = start_player(player, "--onsets", str(bursts), "--interval-ms", "505",
                                     "--latency-ms", "10", "--level", "0.5", "--delay", "1",
                                     "--lead-in", "1")
-    capture = subprocess.Popen([sys.executable, str(STAND_IN), "--host", host,
-                                "--target-pid", str(pid), "--out", "-"],
+    target = ["--system"] if others else ["--target-pid", str(pid)]
+    capture = subprocess.Popen([sys.executable, str(STAND_IN), "--host", host, *target,
+                                "--out", "-", "--seconds", str(bursts * 0.505 + 4)],
                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                stderr=subprocess.DEVNULL)
     # PAREC names the stream, so it starts once the stream exists, in the silent lead-in.
@@ -262,6 +334,9 @@ def latency_ms(host, player, bursts):
     onsets_proc.wait()
     parec.terminate()
     parec.wait()
+    for proc in silent:
+        proc.kill()
+        proc.wait()
     return host_reader.latencies_ms(writes), parec_reader.latencies_ms(writes)
 
 
@@ -294,18 +369,28 @@ def main():
 
     keeper = keep_awake(args.player)
     try:
+        print_load("before the latency")
         host_lat, parec_lat = latency_ms(args.host, args.player, args.bursts)
+        print_load("after the latency")
+        ten_lat, _ = latency_ms(args.host, args.player, args.bursts, others=9)
+        print_load("after the ten-program latency")
     finally:
         keeper.kill()
         keeper.wait()
     host_latency = report_latency("live", "live_latency_ms" + args.suffix, host_lat)
     parec_latency = report_latency("parec", "parec_latency_ms" + args.suffix, parec_lat)
+    report_latency("live, ten programs,", "live_latency_ten_ms" + args.suffix, ten_lat)
 
     host_cpu, parec_cpu, floor_cpu = cpu_percent(args.host, args.player, args.floor,
                                                  args.seconds)
+    print_load("after the CPU window")
     print("live capture: %.1f s of a playing tone" % args.seconds)
     print("summary: live_capture_cpu_percent%s %.3f %%" % (args.suffix, host_cpu))
     print("summary: parec_cpu_percent%s %.3f %%" % (args.suffix, parec_cpu))
+    ten_cpu, ten_parec_cpu = ten_program_cpu_percent(args.host, args.player, args.seconds)
+    print_load("after the ten-program CPU window")
+    print("summary: live_capture_ten_cpu_percent%s %.3f %%" % (args.suffix, ten_cpu))
+    print("summary: parec_ten_cpu_percent%s %.3f %%" % (args.suffix, ten_parec_cpu))
     # The floor is one figure of the whole run: scripts/bench combines the windows' values.
     print("poll floor: %.3f %%" % floor_cpu)
 

@@ -1,8 +1,23 @@
 # Finds the project's dependencies. Targets that need a dependency missing on this
-# platform (OpenSSL and cubeb do not exist for mingw here) are skipped with a message.
+# platform are skipped with a message. The mingw build finds OpenSSL, cubeb and
+# nlohmann-json in the folder that scripts/mingw-deps fills (see the toolchain file).
 find_package(Threads REQUIRED)
 
 find_package(nlohmann_json 3 QUIET)
+if(MINGW AND NOT nlohmann_json_FOUND AND EXISTS /usr/include/nlohmann/json.hpp)
+    # nlohmann-json is headers only, but the host's copy sits in /usr/include beside the
+    # host's C library headers, which a Windows compile must not see: a copy of its folder
+    # alone serves instead.
+    file(COPY /usr/include/nlohmann DESTINATION ${CMAKE_BINARY_DIR}/_nlohmann_json/include)
+    add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)
+    set_target_properties(nlohmann_json::nlohmann_json PROPERTIES
+        INTERFACE_INCLUDE_DIRECTORIES ${CMAKE_BINARY_DIR}/_nlohmann_json/include)
+    set(nlohmann_json_FOUND TRUE)
+endif()
+if(MINGW)
+    # libcrypto.a, with the system libraries that a static libcrypto needs.
+    set(OPENSSL_USE_STATIC_LIBS TRUE)
+endif()
 find_package(OpenSSL QUIET COMPONENTS Crypto)
 find_package(cubeb QUIET)
 
@@ -43,3 +58,7 @@ foreach(dep nlohmann_json OpenSSL cubeb GTest benchmark)
         message(STATUS "quorle: ${dep} not found; targets that need it are skipped")
     endif()
 endforeach()
+if(MINGW AND NOT (OpenSSL_FOUND AND cubeb_FOUND))
+    message(STATUS "quorle: the Windows OpenSSL and cubeb are not in ${QUORLE_MINGW_DEPS}; "
+                   "scripts/mingw-deps builds them")
+endif()

@@ -4,7 +4,14 @@ set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
 set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
 set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
+# The mingw-w64 runtime, then the libraries that scripts/mingw-deps builds for this target
+# (OpenSSL's libcrypto, cubeb, and nlohmann-json's headers); the folder is the preset's
+# QUORLE_MINGW_DEPS, build/mingw-deps/current unless given.
+if(NOT QUORLE_MINGW_DEPS)
+    set(QUORLE_MINGW_DEPS "${CMAKE_CURRENT_LIST_DIR}/../build/mingw-deps/current")
+endif()
+set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32 "${QUORLE_MINGW_DEPS}")
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES QUORLE_MINGW_DEPS)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

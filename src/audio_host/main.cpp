@@ -1,5 +1,6 @@
 // quorle_audio_host: captures what other programs play and streams it as mono s16le PCM at
 // 48 kHz on standard output; "--list" prints the applications with visible windows.
+#include "audio/capture/capture_worker.h"
 #include "audio_host/capture_run/capture_run.h"
 #include "audio_host/cli/host_entry.h"
 #include "audio_host/process/application_list.h"
@@ -22,6 +23,10 @@ int main(int argc, char** argv) {
                                                       {}};
         return quorle::host::run_capture(request, context);
     };
+    // A stop that gave up on the capture worker leaves it running, possibly inside a write of
+    // a standard stream: the process then ends without destroying those streams.
+    modes.worker_abandoned = [] { return quorle::capture::worker_abandoned(); };
+    modes.end_process = [](int status) { quorle::end_process_now(status); };
     return quorle::host::run_host(quorle::command_line_arguments(argc, argv), modes,
                                   quorle::standard_error());
 }

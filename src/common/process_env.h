@@ -17,4 +17,13 @@ namespace quorle {
 // True when the environment variable exists, whatever its value (also empty).
 [[nodiscard]] bool environment_variable_present(const char* name);
 
+// Ends the process at once with `status`, running no further code of its own: no atexit
+// handler and no static destructor (nor, on Windows, any DLL's detach routine). For a
+// process that has left a thread running that may still use static objects.
+// Windows: TerminateProcess on the process itself. ExitProcess (where _exit and _Exit end)
+// first ends the other threads wherever they are, then calls every DLL's detach routine,
+// which can wait for a lock that an ended thread held (the C runtime's heap or stream
+// locks) and hang. Linux: _Exit (every thread ends with the process, nothing else runs).
+[[noreturn]] void end_process_now(int status);
+
 }  // namespace quorle

@@ -2,6 +2,8 @@
 
 #include <shellapi.h>
 
+#include <cstdlib>
+
 #include "common/process_env.h"
 #include "common/text.h"
 
@@ -45,6 +47,12 @@ bool environment_variable_present(const char* name) {
     // An existing empty variable reports length 1 (room for the NUL); a missing one reports
     // 0 with ERROR_ENVVAR_NOT_FOUND.
     return length != 0 || GetLastError() != ERROR_ENVVAR_NOT_FOUND;
+}
+
+void end_process_now(int status) {
+    (void)TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
+    // Should the call return, this ends the process without static destructors as well.
+    std::_Exit(status);
 }
 
 }  // namespace quorle

@@ -38,6 +38,12 @@ Status LockedStream::write_stoppable(std::string_view bytes, WriteWait& wait) {
     return write_all(writer_, bytes, &wait);
 }
 
+Status LockedStream::write_if_free(std::string_view bytes) {
+    const std::unique_lock<std::mutex> guard(lock_, std::try_to_lock);
+    if (!guard.owns_lock()) return fail(std::string(kStreamBusy));
+    return write_all(writer_, bytes);
+}
+
 std::mutex& standard_output_lock() {
     static std::mutex lock;
     return lock;

@@ -78,7 +78,14 @@ class OutputStream {
         (void)wait;
         return write(bytes);
     }
+    // The same as write, but only when no other write of the stream is in progress: a busy
+    // stream fails with kStreamBusy at once and writes nothing. Streams that are never
+    // busy write the whole piece.
+    [[nodiscard]] virtual Status write_if_free(std::string_view bytes) { return write(bytes); }
 };
+
+// The failure text of write_if_free on a stream that another write holds.
+inline constexpr std::string_view kStreamBusy = "stream busy";
 
 // An OutputStream over a RawWriter that holds `lock` for each whole write.
 class LockedStream final : public OutputStream {
@@ -86,6 +93,7 @@ class LockedStream final : public OutputStream {
     LockedStream(RawWriter& writer, std::mutex& lock) : writer_(writer), lock_(lock) {}
     [[nodiscard]] Status write(std::string_view bytes) override;
     [[nodiscard]] Status write_stoppable(std::string_view bytes, WriteWait& wait) override;
+    [[nodiscard]] Status write_if_free(std::string_view bytes) override;
 
   private:
     RawWriter& writer_;
@@ -103,6 +111,14 @@ class LockedStream final : public OutputStream {
 // A writer of an open file: a descriptor (Linux) or a HANDLE (Windows), given as an integer.
 // The file stays open and belongs to the caller; it must outlive the writer.
 [[nodiscard]] std::unique_ptr<RawWriter> file_writer(std::intptr_t file);
+
+// Cancels every write in progress on the standard output and standard error handles, from
+// whichever thread of the process it was made (Windows: CancelIoEx on each handle; the
+// cancelled write fails with ERROR_OPERATION_ABORTED). Reaches the writes that a cancel of
+// the writing thread's synchronous I/O cannot: a handle opened for overlapped I/O, or a
+// writing thread whose handle could not be opened. Linux: nothing to cancel (stoppable
+// writes wait in bounded polls).
+void cancel_standard_stream_writes();
 
 // Prepares the standard streams for binary output: no newline translation (Windows) and no
 // SIGPIPE on a closed reader (Linux). Call first thing in every program entry.

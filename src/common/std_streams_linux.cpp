@@ -59,6 +59,8 @@ std::unique_ptr<RawWriter> file_writer(std::intptr_t file) {
     return std::make_unique<FdWriter>(static_cast<int>(file));
 }
 
+void cancel_standard_stream_writes() {}
+
 void init_standard_streams() {
     // A reader that goes away must show up as a write error (EPIPE), not end the process.
     std::signal(SIGPIPE, SIG_IGN);

@@ -13,8 +13,9 @@ namespace quorle {
 namespace {
 
 // One WriteFile call. A synchronous handle's write blocks until the reader has taken the
-// bytes; a stop ends such a write from another thread with CancelSynchronousIo (its
-// ERROR_OPERATION_ABORTED is a failure like any other).
+// bytes; a stop ends such a write from another thread with CancelSynchronousIo on the
+// writing thread or CancelIoEx on the handle (its ERROR_OPERATION_ABORTED is a failure like
+// any other).
 WriteOutcome write_handle(HANDLE handle, const char* data, std::size_t size) {
     const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
     DWORD written = 0;
@@ -76,6 +77,14 @@ OutputStream& standard_error() {
 
 std::unique_ptr<RawWriter> file_writer(std::intptr_t file) {
     return std::make_unique<FileHandleWriter>(reinterpret_cast<HANDLE>(file));
+}
+
+void cancel_standard_stream_writes() {
+    for (const DWORD which : {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+        const HANDLE handle = GetStdHandle(which);
+        // ERROR_NOT_FOUND (no write in progress) is expected; the caller repeats the cancel.
+        if (handle != nullptr && handle != INVALID_HANDLE_VALUE) (void)CancelIoEx(handle, nullptr);
+    }
 }
 
 void init_standard_streams() {

@@ -27,10 +27,11 @@ class ProgramSteps final : public quorle::setup::SetupSteps {
     quorle::Result<quorle::audio::CableReport> detect_cables() override {
         return quorle::audio::detect_cables();
     }
-    quorle::setup::SetupResult install_cable_driver(
-        const std::filesystem::path& driver_folder) override {
-        return quorle::setup::install_cable_driver(quorle::setup::system_device_installer(),
-                                                   driver_folder);
+    // From the driver folder that the check holds, by the path it has now, not by the name
+    // that led to it then.
+    quorle::setup::SetupResult install_cable_driver(const std::filesystem::path&) override {
+        return quorle::setup::install_held_cable_driver(*files_,
+                                                        quorle::setup::system_device_installer());
     }
 
   private:

@@ -1,11 +1,15 @@
 #!/usr/bin/env python3
 """The import check itself, and the programs of this build through it.
 
-    import_check_test.py --programs EXE... [--foreign EXE] [--system32 DIR | --wine-prefix DIR]
+    import_check_test.py --programs EXE... [--restricted EXE...] [--foreign EXE]
+                         [--system32 DIR | --wine-prefix DIR]
 
-The programs must import system DLLs only; the stand-in program that imports a DLL of its
-own (--foreign) must fail with that DLL's name. The system folder is Windows' own, or the
-system32 folder of a Wine prefix (created when missing)."""
+The programs must import system DLLs only; the restricted ones (the driver setup and its
+entry probe) must also import at load time only kernel32, ntdll, msvcrt and the core API
+sets, and delay-load every other DLL. The stand-in program that imports a DLL of its own
+(--foreign) must fail with that DLL's name, and as a restricted program also for loading it
+at start. The system folder is Windows' own, or the system32 folder of a Wine prefix
+(created when missing)."""
 
 import argparse
 import os
@@ -32,11 +36,30 @@ class Programs(unittest.TestCase):
                 self.assertIn("kernel32.dll", [n.lower() for n in names])
                 self.assertEqual(check_imports.program_problems(program, SYSTEM_DLLS), [])
 
+    def test_restricted_programs_delay_load_all_but_the_load_time_few(self):
+        if not OPTIONS.restricted:
+            self.skipTest("no restricted program in this build")
+        for program in OPTIONS.restricted:
+            with self.subTest(program=program):
+                load_time, delayed = check_imports.import_tables(
+                    pathlib.Path(program).read_bytes())
+                self.assertIn("kernel32.dll", [n.lower() for n in load_time])
+                # Each of these programs calls into shell32 (the command line) at least, so
+                # an empty delay-import directory means the delay imports went unseen.
+                self.assertIn("shell32.dll", [n.lower() for n in delayed])
+                self.assertEqual(
+                    check_imports.program_problems(program, SYSTEM_DLLS, restricted=True), [])
+
     def test_a_dll_of_its_own_fails(self):
         if OPTIONS.foreign is None:
             self.skipTest("no stand-in in this build")
         self.assertEqual(check_imports.program_problems(OPTIONS.foreign, SYSTEM_DLLS),
                          ["quorle_planted.dll: not a DLL of the system folder"])
+        self.assertEqual(
+            check_imports.program_problems(OPTIONS.foreign, SYSTEM_DLLS, restricted=True),
+            ["quorle_planted.dll: not a DLL of the system folder",
+             "quorle_planted.dll: loaded before the library search is restricted; "
+             "delay-load it"])
 
 
 class Names(unittest.TestCase):
@@ -57,6 +80,26 @@ class Names(unittest.TestCase):
         for name, problems in cases:
             with self.subTest(name):
                 self.assertEqual(check_imports.name_problems([name], system), problems)
+
+    def test_load_time_rule_of_restricted_programs(self):
+        late = "loaded before the library search is restricted; delay-load it"
+        cases = [
+            ("KERNEL32.dll", []),
+            ("ntdll.dll", []),
+            ("msvcrt.dll", []),
+            ("api-ms-win-core-synch-l1-2-0.dll", []),
+            ("api-ms-win-security-base-l1-1-0.dll",
+             ["api-ms-win-security-base-l1-1-0.dll: " + late]),
+            ("ext-ms-win-ntuser-window-l1-1-0.dll",
+             ["ext-ms-win-ntuser-window-l1-1-0.dll: " + late]),
+            ("SHELL32.dll", ["SHELL32.dll: " + late]),
+            ("cfgmgr32.dll", ["cfgmgr32.dll: " + late]),
+            ("CRYPT32.dll", ["CRYPT32.dll: " + late]),
+            ("kernelbase.dll", ["kernelbase.dll: " + late]),
+        ]
+        for name, problems in cases:
+            with self.subTest(name):
+                self.assertEqual(check_imports.load_time_problems([name]), problems)
 
     def test_not_a_program(self):
         self.assertEqual(check_imports.program_problems(__file__, set()), ["not a PE file"])
@@ -79,6 +122,7 @@ def system_folder(options):
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
     parser.add_argument("--programs", nargs="+", default=[])
+    parser.add_argument("--restricted", nargs="+", default=[])
     parser.add_argument("--foreign")
     parser.add_argument("--system32")
     parser.add_argument("--wine-prefix")

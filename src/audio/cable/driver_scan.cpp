@@ -8,8 +8,9 @@
 
 namespace quorle::audio {
 
+// Judged by DN_HAS_PROBLEM itself: the problem number means something only with the flag.
 bool node_started(ConfigRet result, const NodeStatus& status) {
-    return result == kConfigRetSuccess && problem_of(status) == 0 &&
+    return result == kConfigRetSuccess && (status.status & kNodeHasProblem) == 0 &&
            (status.status & kNodeStarted) != 0;
 }
 

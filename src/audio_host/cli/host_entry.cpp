@@ -14,10 +14,19 @@ int run_host(const std::vector<std::string>& arguments, const HostModes& modes, 
     } else {
         outcome = modes.run_capture(std::get<CaptureRequest>(*request));
     }
-    if (outcome) return 0;
-    // Standard error may be gone as well; the exit status still reports the failure.
-    (void)write_error_line(err, outcome.error());
-    return 1;
+    const bool abandoned = modes.worker_abandoned && modes.worker_abandoned();
+    int status = 0;
+    if (!outcome) {
+        status = 1;
+        // Standard error may be gone as well; the exit status still reports the failure.
+        if (abandoned) {
+            (void)err.write_if_free(error_line(outcome.error()));
+        } else {
+            (void)write_error_line(err, outcome.error());
+        }
+    }
+    if (abandoned && modes.end_process) modes.end_process(status);
+    return status;
 }
 
 }  // namespace quorle::host

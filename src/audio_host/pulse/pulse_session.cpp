@@ -1,6 +1,12 @@
 #include "audio_host/pulse/pulse_session.h"
 
 #include <pulse/rtclock.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
 
 #include "audio_host/pulse/pulse_codes.h"
 
@@ -31,10 +37,38 @@ TapFailure tap_failure(int error) {
     }
 }
 
+// Set in the environment: one line per tap event on standard error (see trace).
+constexpr const char* kTraceVariable = "QUORLE_PULSE_TRACE";
+
+std::uint32_t usec_to_ms(pa_usec_t usec) {
+    return static_cast<std::uint32_t>(usec / 1000);
+}
+
 }  // namespace
 
+void PulseSession::trace(const char* format, ...) const {
+    if (!trace_) return;
+    char line[256];
+    const int head = std::snprintf(line, sizeof line, "QUORLE_PULSE_TRACE t_ms=%llu ",
+                                   static_cast<unsigned long long>(pa_rtclock_now() / 1000));
+    if (head < 0) return;
+    std::va_list args;
+    va_start(args, format);
+    const int body =
+        std::vsnprintf(line + head, sizeof line - static_cast<std::size_t>(head) - 1, format, args);
+    va_end(args);
+    if (body < 0) return;
+    std::size_t length = std::min(sizeof line - 2, static_cast<std::size_t>(head + body));
+    line[length++] = '\n';
+    // One write per line, so that lines of this thread and the capture's never interleave.
+    (void)!::write(STDERR_FILENO, line, length);
+}
+
 PulseSession::PulseSession(LoopbackTarget target)
-    : packets_(kPacketCapacity), target_(target), core_(*this, processes_, target_, packets_) {}
+    : packets_(kPacketCapacity),
+      target_(target),
+      core_(*this, processes_, target_, packets_),
+      trace_(std::getenv(kTraceVariable) != nullptr) {}
 
 PulseSession::~PulseSession() {
     // Nothing may run on the loop's thread while the objects it serves are released.
@@ -139,7 +173,7 @@ std::int32_t PulseSession::stop() {
 }
 
 std::int32_t PulseSession::attach(std::uint32_t sink_input) {
-    auto tap = std::make_unique<Tap>(Tap{this, sink_input, {}, {}});
+    auto tap = std::make_unique<Tap>(Tap{this, sink_input, {}, {}, false});
     if (!own_connections_) {
         const std::int32_t code = open_tap_stream(*tap);
         if (code == 0) taps_[sink_input] = std::move(tap);
@@ -318,6 +352,9 @@ void PulseSession::on_query(pa_context*, const pa_sink_input_info* info, int eol
     PulseSession* self = entry->session;
     const std::uint32_t index = entry->index;
     if (eol == 0 && info != nullptr) {
+        self->trace("event=sink_input index=%u sink=%u sink_latency_ms=%u buffer_ms=%u",
+                    info->index, info->sink, usec_to_ms(info->sink_usec),
+                    usec_to_ms(info->buffer_usec));
         self->look_up_owner(*info, false);
     } else {
         // The end of the answer (eol > 0) or no such sink input (eol < 0).
@@ -424,12 +461,14 @@ void PulseSession::on_tap_state(pa_stream* stream, void* userdata) {
     const std::uint32_t index = tap->index;
     switch (pa_stream_get_state(stream)) {
         case PA_STREAM_READY:
+            self->trace_ready(*tap);
             self->tap_settled(index);
             self->core_.on_tap_ready(index);
             break;
         case PA_STREAM_FAILED:
         case PA_STREAM_TERMINATED: {
             const int error = pa_context_errno(self->connection_of(*tap));
+            self->trace("event=tap_failed index=%u error=%d", index, error);
             // The core detaches the tap here: `tap` is gone afterwards.
             self->core_.on_tap_failed(index, tap_failure(error), pulse_code(error));
             break;
@@ -441,12 +480,51 @@ void PulseSession::on_tap_state(pa_stream* stream, void* userdata) {
     pa_threaded_mainloop_signal(self->mainloop_.get(), 0);
 }
 
+void PulseSession::trace_ready(Tap& tap) {
+    if (!trace_) return;
+    const pa_buffer_attr* attributes = pa_stream_get_buffer_attr(tap.stream.get());
+    trace("event=tap_ready index=%u source=%u maxlength=%u fragsize=%u", tap.index,
+          pa_stream_get_device_index(tap.stream.get()),
+          attributes == nullptr ? 0u : attributes->maxlength,
+          attributes == nullptr ? 0u : attributes->fragsize);
+    // The monitored sink's configured latency: a sink that renders far ahead holds back its
+    // monitors' data by as much.
+    pa_context* context = connection_of(tap);
+    OperationHandle source(
+        pa_context_get_source_info_by_index(context, pa_stream_get_device_index(tap.stream.get()),
+                                            &PulseSession::on_traced_source, this));
+}
+
+void PulseSession::on_traced_source(pa_context* context, const pa_source_info* info, int eol,
+                                    void* userdata) {
+    auto* self = static_cast<PulseSession*>(userdata);
+    if (eol != 0 || info == nullptr) return;
+    self->trace("event=source index=%u monitor_of=%u latency_ms=%u configured_ms=%u", info->index,
+                info->monitor_of_sink, usec_to_ms(info->latency),
+                usec_to_ms(info->configured_latency));
+    if (info->monitor_of_sink == PA_INVALID_INDEX) return;
+    OperationHandle sink(pa_context_get_sink_info_by_index(context, info->monitor_of_sink,
+                                                           &PulseSession::on_traced_sink, self));
+}
+
+void PulseSession::on_traced_sink(pa_context*, const pa_sink_info* info, int eol, void* userdata) {
+    auto* self = static_cast<PulseSession*>(userdata);
+    if (eol != 0 || info == nullptr) return;
+    self->trace("event=sink index=%u latency_ms=%u configured_ms=%u", info->index,
+                usec_to_ms(info->latency), usec_to_ms(info->configured_latency));
+}
+
 void PulseSession::on_tap_read(pa_stream* stream, std::size_t, void* userdata) {
     auto* tap = static_cast<Tap*>(userdata);
     for (;;) {
         const void* data = nullptr;
         std::size_t bytes = 0;
         if (pa_stream_peek(stream, &data, &bytes) < 0 || bytes == 0) return;
+        if (!tap->data_seen) {
+            tap->data_seen = true;
+            tap->session->trace("event=tap_data index=%u bytes=%zu hole=%d", tap->index, bytes,
+                                data == nullptr ? 1 : 0);
+        }
         if (data != nullptr) {
             tap->session->core_.on_tap_data(tap->index, data, bytes, pa_rtclock_now());
         } else {

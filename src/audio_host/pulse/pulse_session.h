@@ -32,6 +32,10 @@
 #include "audio_host/pulse/process_tree.h"
 #include "audio_host/pulse/pulse_handles.h"
 
+#ifndef QUORLE_PULSE_FRAGMENT_MS
+#define QUORLE_PULSE_FRAGMENT_MS 20
+#endif
+
 namespace quorle::pulse {
 
 class PulseSession final : public MonitorServer {
@@ -42,8 +46,10 @@ class PulseSession final : public MonitorServer {
     // in blocks of about half the smallest latency asked of that sink; asking 20 ms keeps
     // those blocks (and the wake-ups of this thread) at about 10 ms, where 10 ms would
     // halve them, at a cost of a few milliseconds of latency.
+    // QUORLE_PULSE_FRAGMENT_MS builds another fragment (for the measurement of
+    // bench/live_capture_bench.py).
     static constexpr std::uint32_t kFragmentBytes =
-        static_cast<std::uint32_t>(2 * kFramesPerPacket * kBytesPerFrame);
+        static_cast<std::uint32_t>(kSampleRate / 1000 * QUORLE_PULSE_FRAGMENT_MS * kBytesPerFrame);
 
     explicit PulseSession(LoopbackTarget target);
     PulseSession(const PulseSession&) = delete;
@@ -71,6 +77,7 @@ class PulseSession final : public MonitorServer {
         std::uint32_t index;
         ContextHandle context;
         StreamHandle stream;
+        bool data_seen = false;  // traced once
     };
     // One pending lookup of a sink input's client.
     struct OwnerLookup {
@@ -109,6 +116,16 @@ class PulseSession final : public MonitorServer {
     static void on_pump(pa_mainloop_api* api, pa_time_event* event, const struct timeval* tv,
                         void* userdata);
 
+    static void on_traced_source(pa_context* context, const pa_source_info* info, int eol,
+                                 void* userdata);
+    static void on_traced_sink(pa_context* context, const pa_sink_info* info, int eol,
+                               void* userdata);
+
+    // With QUORLE_PULSE_TRACE set: one line "QUORLE_PULSE_TRACE t_ms=<monotonic ms> ..."
+    // on standard error.
+    void trace(const char* format, ...) const __attribute__((format(printf, 2, 3)));
+    // Traces a ready tap's buffer attributes and the latency of the sink it monitors.
+    void trace_ready(Tap& tap);
     [[nodiscard]] std::int32_t context_code() const;
     // A new, unconnected context named after this program; null when out of memory.
     [[nodiscard]] pa_context* new_context() const;
@@ -169,6 +186,7 @@ class PulseSession final : public MonitorServer {
     std::int32_t setup_code_ = 0;  // a failed subscription or listing
     bool running_ = false;
     std::uint64_t armed_us_ = 0;  // when the tick timer fires next
+    bool trace_ = false;
 };
 
 }  // namespace quorle::pulse

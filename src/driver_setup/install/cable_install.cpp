@@ -69,9 +69,10 @@ SetupResult failure(std::string message) {
     return SetupFailure{std::move(message)};
 }
 
-// A device that works: its status was read, no problem is flagged and it is started.
+// A device that works: its status was read, it flags no problem (the problem number means
+// something only with DN_HAS_PROBLEM) and it is started.
 bool started_without_problem(const DevNodeStatus& node) {
-    return node.config_ret == kConfigRetSuccess && problem_of(node) == 0 &&
+    return node.config_ret == kConfigRetSuccess && (node.status & kDevNodeHasProblem) == 0 &&
            (node.status & kDevNodeStarted) != 0;
 }
 
@@ -100,31 +101,27 @@ Result<ExistingCable> find_existing_cable(DeviceInstaller& installer, DeviceInfo
 // (ERROR_NO_MORE_ITEMS: the package is still in the driver store, and Plug and Play has put it
 // on the device by itself) leaves behind, once pending installations are done: nothing when
 // the device does not work, or whether the working device needs a restart. A needed restart
-// is checked first, so that it is never reported as a plain success.
+// is checked first, so that it is never reported as a plain success. When the wait ran out or
+// failed, Plug and Play may still be setting the device up: a status that is not decided yet
+// keeps the device, and a restart finishes it.
 std::optional<bool> already_installed_restart(DeviceInstaller& installer,
                                               const DeviceElement& element) {
-    // The wait's own result does not matter: the device's status after it decides.
-    static_cast<void>(installer.wait_no_pending_installs(kPendingInstallWaitMs));
+    const std::uint32_t waited = installer.wait_no_pending_installs(kPendingInstallWaitMs);
     const DevNodeStatus node = installer.devnode_status(element.dev_inst);
-    if (node.config_ret != kConfigRetSuccess) return std::nullopt;
-    if ((node.status & kDevNodeNeedsRestart) != 0 || problem_of(node) == kProblemNeedsRestart) {
+    const bool read = node.config_ret == kConfigRetSuccess;
+    if (read &&
+        ((node.status & kDevNodeNeedsRestart) != 0 || problem_of(node) == kProblemNeedsRestart)) {
         return true;
     }
     if (started_without_problem(node)) return false;
+    if (waited == kWaitTimeout || waited == kWaitFailed) return true;
     return std::nullopt;
 }
 
-}  // namespace
-
-std::string windows_error(std::string_view step, std::uint32_t code) {
-    std::string message(step);
-    message += ": Windows error ";
-    message += std::to_string(code);
-    return message;
-}
-
-SetupResult install_cable_driver(DeviceInstaller& installer,
-                                 const std::filesystem::path& driver_folder) {
+// Creates the cable device and installs its driver; the caller has prepared the temporary
+// folder.
+SetupResult install_into_system(DeviceInstaller& installer,
+                                const std::filesystem::path& driver_folder) {
     const std::u16string inf_path = inf_path_text(driver_folder);
     const std::u16string hardware_id = cable_id_with_nuls(1);
     const std::u16string hardware_ids = cable_id_with_nuls(2);
@@ -190,6 +187,39 @@ SetupResult install_cable_driver(DeviceInstaller& installer,
     }
     unregister.release();
     return SetupSuccess{.restart_required = update.reboot_required};
+}
+
+}  // namespace
+
+std::string windows_error(std::string_view step, std::uint32_t code) {
+    std::string message(step);
+    message += ": Windows error ";
+    message += std::to_string(code);
+    return message;
+}
+
+SetupResult install_cable_driver(DeviceInstaller& installer,
+                                 const std::filesystem::path& driver_folder) {
+    std::u16string sddl(kPrivateFolderSddl);
+    sddl.push_back(u'\0');
+    const PrivateFolder temp = installer.create_private_folder(sddl);
+    if (!temp.call.succeeded) {
+        return failure(windows_error("private temporary folder", temp.call.last_error));
+    }
+    // Declared before any device information set, so that it runs after they are destroyed.
+    ScopeExit remove_temp([&installer, &temp] { installer.remove_private_folder(temp.path); });
+    if (const CallResult pointed = installer.point_temp_environment(temp.path);
+        !pointed.succeeded) {
+        return failure(windows_error("temporary folder environment", pointed.last_error));
+    }
+    return install_into_system(installer, driver_folder);
+}
+
+SetupResult install_held_cable_driver(const FileReader& held_files, DeviceInstaller& installer) {
+    const std::expected<std::filesystem::path, std::uint32_t> folder =
+        held_files.held_folder_final_path();
+    if (!folder) return failure(windows_error("driver folder final path", folder.error()));
+    return install_cable_driver(installer, *folder);
 }
 
 }  // namespace quorle::setup

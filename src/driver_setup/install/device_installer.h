@@ -10,6 +10,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace quorle::setup {
 
@@ -40,6 +41,11 @@ inline constexpr std::uint32_t kPendingInstallWaitMs = 10000;
 // Device installation functions passed to the class installer.
 inline constexpr std::uint32_t kDifRemove = 0x05;          // DIF_REMOVE
 inline constexpr std::uint32_t kDifRegisterDevice = 0x19;  // DIF_REGISTERDEVICE
+
+// The security descriptor of the folder made for the installer's temporary copies: a
+// protected DACL (nothing inherited from the folder above) that lets only SYSTEM and the
+// Administrators group in, with full access passed on to everything made inside it.
+inline constexpr std::u16string_view kPrivateFolderSddl = u"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 
 // Sizes of the buffers the platform fills, in UTF-16 units.
 inline constexpr std::size_t kClassNameUnits = 128;
@@ -128,9 +134,29 @@ struct DevNodeStatus {
     return (node.status & kDevNodeHasProblem) != 0 ? node.problem : 0;
 }
 
+// The folder made for the installer's temporary copies: its NUL-terminated path, once made.
+struct PrivateFolder {
+    CallResult call;
+    std::u16string path;
+};
+
 class DeviceInstaller {
   public:
     virtual ~DeviceInstaller() = default;
+
+    // Makes a new folder inside the Windows folder's own "Temp" (GetWindowsDirectoryW, never
+    // a folder that the environment names) with an unpredictable name, created with the
+    // security descriptor `sddl` (SDDL text, NUL-terminated). A folder of that name that
+    // exists already is a failure: nothing anyone made beforehand is used.
+    virtual PrivateFolder create_private_folder(const std::u16string& sddl) = 0;
+
+    // Points the process's TMP and TEMP variables at `folder` (NUL-terminated), so that the
+    // platform installer's temporary copies go there.
+    virtual CallResult point_temp_environment(const std::u16string& folder) = 0;
+
+    // Removes `folder` (NUL-terminated) with everything in it. Nothing is reported: a failure
+    // leaves a folder that only SYSTEM and Administrators can open.
+    virtual void remove_private_folder(const std::u16string& folder) = 0;
 
     // SetupDiGetINFClassW: the INF's class GUID and class name (into the 128-unit buffer;
     // no required-size output). `inf_path` is NUL-terminated.

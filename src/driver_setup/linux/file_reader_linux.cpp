@@ -52,6 +52,12 @@ class LinuxFileReader final : public FileReader {
             },
             static_cast<std::size_t>(size), max_bytes);
     }
+
+    // Nothing is held here, so there is no held folder to name: the installation, which
+    // alone asks, fails with "call not implemented" (ERROR_CALL_NOT_IMPLEMENTED).
+    std::expected<std::filesystem::path, std::uint32_t> held_folder_final_path() const override {
+        return std::unexpected(std::uint32_t{120});
+    }
 };
 
 }  // namespace

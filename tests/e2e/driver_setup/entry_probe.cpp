@@ -7,6 +7,8 @@
 //   folder    failure whose message is the driver folder
 //   planted   failure whose message says whether a DLL beside the program is picked up by a
 //             plain LoadLibraryW, and whether it loads when asked for by its folder
+//   system    calls one function of each of avrt, propsys, winmm, ksuser and cfgmgr32, which
+//             the probe delay-loads like the program, then success (exit 0)
 #include <cstdlib>
 #include <string>
 
@@ -14,6 +16,15 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include <avrt.h>
+#include <cfgmgr32.h>
+#include <delayimp.h>
+#include <mmsystem.h>
+#include <propvarutil.h>
+
+// ksuser.dll's pin creation, declared by hand: its header needs the kernel-streaming types.
+extern "C" DWORD WINAPI KsCreatePin(HANDLE filter, void* connect, ACCESS_MASK access, PHANDLE pin);
 #endif
 
 namespace {
@@ -36,10 +47,30 @@ std::string planted_library_report() {
     if (module != nullptr) FreeLibrary(module);
     return report;
 }
+
+// One call into each DLL that a test plants a stand-in of: the first call loads the DLL
+// (delay-loaded, from System32 only). Their results do not matter. ksuser.dll is loaded
+// through the delay-load helper instead of a call: Wine's pin creation is a stub that ends
+// the process. The reference to KsCreatePin keeps the import.
+void call_system_libraries() {
+    ULONG responsiveness = 0;
+    (void)AvQuerySystemResponsiveness(nullptr, &responsiveness);
+    PROPVARIANT value;
+    PropVariantInit(&value);
+    ULONG number = 0;
+    (void)PropVariantToUInt32(value, &number);
+    (void)timeGetTime();
+    static auto* volatile const pin_creation = &KsCreatePin;
+    (void)pin_creation;
+    (void)__HrLoadAllImportsForDll("ksuser.dll");
+    ULONG length = 0;
+    (void)CM_Get_Device_ID_List_SizeW(&length, nullptr, CM_GETIDLIST_FILTER_NONE);
+}
 #else
 std::string planted_library_report() {
     return "no library search on this platform";
 }
+void call_system_libraries() {}
 #endif
 
 // The value of an environment variable, empty when it is not set. On Windows read from the
@@ -66,6 +97,10 @@ quorle::setup::SetupResult scripted_run(const std::filesystem::path& driver_fold
     if (chosen == "restart") return quorle::setup::SetupSuccess{true};
     if (chosen == "folder") return quorle::setup::SetupFailure{utf8_of(driver_folder)};
     if (chosen == "planted") return quorle::setup::SetupFailure{planted_library_report()};
+    if (chosen == "system") {
+        call_system_libraries();
+        return quorle::setup::SetupSuccess{false};
+    }
     return quorle::setup::SetupFailure{"unknown probe outcome"};
 }
 

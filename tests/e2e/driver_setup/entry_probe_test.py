@@ -18,6 +18,8 @@ PROBE = None
 LAUNCHER = None
 PLANTED = None
 OBJDUMP = None
+PLANTED_SYSTEM = []
+LOAD_TIME_PROBE = None
 
 
 def failure_line(message):
@@ -30,10 +32,11 @@ class EntryProbe(unittest.TestCase):
         self.addCleanup(tmp.cleanup)
         self.root = pathlib.Path(tmp.name)
 
-    def install(self, folder):
+    def install(self, folder, probe=None):
+        probe = probe or PROBE
         folder.mkdir(parents=True, exist_ok=True)
-        target = folder / pathlib.Path(PROBE).name
-        shutil.copy2(PROBE, target)
+        target = folder / pathlib.Path(probe).name
+        shutil.copy2(probe, target)
         return target
 
     def run_probe(self, program, args, outcome, launcher_options=()):
@@ -117,17 +120,43 @@ class EntryProbe(unittest.TestCase):
                          failure_line("default search: not loaded; application folder: loaded"))
         self.assertEqual(result.status, 1)
 
+    def test_stand_ins_of_system_libraries_beside_the_probe_are_not_loaded(self):
+        if not PLANTED_SYSTEM:
+            self.skipTest("no stand-ins of system libraries in this build")
+        # The probe delay-loads avrt, propsys, winmm, ksuser and cfgmgr32 and calls into each
+        # after restricting the library search; its control imports them at load time. Each
+        # stand-in leaves NAME.dll.loaded beside itself when something loads it.
+        for name, probe, delayed in (("delay-loaded", PROBE, True),
+                                     ("imported at load time", LOAD_TIME_PROBE, False)):
+            with self.subTest(name):
+                folder = self.root / name.replace(" ", "-")
+                program = self.install(folder, probe)
+                for library in PLANTED_SYSTEM:
+                    shutil.copy2(library, folder)
+                result = self.run_probe(program, [], "system")
+                self.assertEqual((result.status, result.stderr), (0, b""))
+                loaded = sorted(p.name.split(".")[0].lower() for p in folder.glob("*.loaded"))
+                if delayed:
+                    self.assertEqual(loaded, [])
+                else:
+                    # The planting itself works: Wine picks up at least the stand-in of avrt
+                    # (measured: avrt, propsys and ksuser) in place of its own.
+                    self.assertIn("avrt", loaded)
+
 
 def main():
-    global PROBE, LAUNCHER, PLANTED, OBJDUMP
+    global PROBE, LAUNCHER, PLANTED, OBJDUMP, PLANTED_SYSTEM, LOAD_TIME_PROBE
     parser = argparse.ArgumentParser()
     parser.add_argument("--probe", required=True)
     parser.add_argument("--wine-launcher")
     parser.add_argument("--planted")
     parser.add_argument("--objdump")
+    parser.add_argument("--planted-system", nargs="+", default=[])
+    parser.add_argument("--load-time-probe")
     options, rest = parser.parse_known_args()
     PROBE, LAUNCHER = options.probe, options.wine_launcher
     PLANTED, OBJDUMP = options.planted, options.objdump
+    PLANTED_SYSTEM, LOAD_TIME_PROBE = options.planted_system, options.load_time_probe
     unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
 
 

@@ -11,10 +11,16 @@ class StringStream final : public OutputStream {
   public:
     std::string text;
     bool broken = false;
+    bool busy = false;  // another write holds the stream: write would wait, write_if_free fails
     Status write(std::string_view bytes) override {
+        EXPECT_FALSE(busy) << "a write that would wait for the stream";
         if (broken) return fail("broken");
         text.append(bytes);
         return {};
+    }
+    Status write_if_free(std::string_view bytes) override {
+        if (busy) return fail(std::string(kStreamBusy));
+        return write(bytes);
     }
 };
 
@@ -93,6 +99,39 @@ TEST(HostEntry, DispatchesAndMapsOutcomes) {
         EXPECT_EQ(err.text, row.err);
         EXPECT_EQ(calls.lists, row.lists);
         EXPECT_EQ(calls.captures, row.captures);
+    }
+}
+
+TEST(HostEntry, AWorkerLeftBehindEndsTheProcessWithTheRunsOwnStatus) {
+    struct Row {
+        const char* name;
+        Status capture_result;
+        bool abandoned;
+        bool err_busy;
+        int status;
+        std::string err;
+        std::vector<int> ends;  // statuses handed to end_process
+    };
+    const std::vector<std::string> capture = {"--target", "system", "--exclude-pids", "7"};
+    const Row rows[] = {
+        {"worker joined, success", Status{}, false, false, 0, "", {}},
+        {"worker joined, failure", fail("x"), false, false, 1, error_line("x"), {}},
+        {"worker left behind, success", Status{}, true, false, 0, "", {0}},
+        {"worker left behind, failure", fail("x"), true, false, 1, error_line("x"), {1}},
+        {"worker left behind inside a write of standard error", fail("x"), true, true, 1, "", {1}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Calls calls;
+        StringStream err;
+        err.busy = row.err_busy;
+        HostModes modes = modes_for(calls, Status{}, row.capture_result);
+        std::vector<int> ends;
+        modes.worker_abandoned = [&] { return row.abandoned; };
+        modes.end_process = [&](int status) { ends.push_back(status); };
+        EXPECT_EQ(run_host(capture, modes, err), row.status);
+        EXPECT_EQ(err.text, row.err);
+        EXPECT_EQ(ends, row.ends);
     }
 }
 

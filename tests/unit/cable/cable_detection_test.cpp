@@ -229,6 +229,12 @@ TEST(CableDetection, DevicesAndHealth) {
                                      {{kConfigRetSuccess, {kNodeStarted | kNodeHasProblem, 10}}}));
          },
          not_installed(), problem(kNotStarted)},
+        {"DN_HAS_PROBLEM without a problem number",
+         [](Machine& m) {
+             m.pair("vb", m.device({"VBAudioVACWDM"},
+                                   {{kConfigRetSuccess, {kNodeStarted | kNodeHasProblem, 0}}}));
+         },
+         problem(kNotStarted), not_installed()},
         {"stale problem numbers without DN_HAS_PROBLEM change nothing",
          [](Machine& m) {
              const StatusReply stale_restart{kConfigRetSuccess,

@@ -51,6 +51,8 @@ TEST(NodeStatusRules, StartedAndNeedsRestart) {
         {kConfigRetSuccess, {0, 0}, false, false},
         // a problem, though "started"
         {kConfigRetSuccess, {kNodeStarted | kNodeHasProblem, 28}, false, false},
+        // the flag alone decides, also without a problem number
+        {kConfigRetSuccess, {kNodeStarted | kNodeHasProblem, 0}, false, false},
         {kConfigRetSuccess, {kNodeHasProblem, kProblemNeedsRestart}, false, true},
         // a stale problem number without DN_HAS_PROBLEM means nothing
         {kConfigRetSuccess, {kNodeStarted, 28}, true, false},

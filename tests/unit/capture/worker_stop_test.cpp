@@ -1,10 +1,15 @@
 // The capture worker writing into a pipe whose reader holds it open and takes nothing: the
 // worker fills it and then waits in its write (Linux: for room; Windows: inside WriteFile),
-// and a stop must still end it. Runs natively and, in the Windows build, under Wine.
+// and a stop must still end it, with or without a cancel of the worker thread's own I/O.
+// Runs natively and, in the Windows build, under Wine. Then the stop's bound, through fakes,
+// and a worker that no cancel reaches, which the stop leaves behind detached.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <string>
 #include <cstdint>
 #include <cstdio>
 #include <future>
@@ -112,11 +117,27 @@ class StandardOutputPipe {
 #endif
 };
 
+void stop_a_worker_that_the_reader_never_takes(bool cancel_thread_io);
+
 TEST(CaptureWorkerStop, AStopEndsAWriteThatTheReaderNeverTakes) {
 #ifndef _WIN32
     // As in the programs: a reader that goes away is a write error, not a signal.
     std::signal(SIGPIPE, SIG_IGN);
 #endif
+    struct Row {
+        const char* name;
+        bool cancel_thread_io;
+    };
+    // Without the thread's handle (as when it cannot be opened) only the cancel of the
+    // standard output handle's writes is left to end the write.
+    const Row rows[] = {{"thread and handle cancel", true}, {"handle cancel only", false}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        stop_a_worker_that_the_reader_never_takes(row.cancel_thread_io);
+    }
+}
+
+void stop_a_worker_that_the_reader_never_takes(bool cancel_thread_io) {
     StandardOutputPipe pipe;
     testing::RecordingStream err;
     auto stop = std::make_shared<std::atomic<bool>>(false);
@@ -124,6 +145,7 @@ TEST(CaptureWorkerStop, AStopEndsAWriteThatTheReaderNeverTakes) {
     options.out = &pipe.stream();
     options.err = &err;
     options.diagnostics = false;
+    options.cancel_thread_io = cancel_thread_io;
     auto pipeline = start_capture_worker(2, 48000, stop, options);
     ASSERT_TRUE(pipeline);
 
@@ -152,12 +174,16 @@ TEST(CaptureWorkerStop, AStopEndsAWriteThatTheReaderNeverTakes) {
     const auto stopping = std::chrono::steady_clock::now();
     pipeline->sink.reset();
     pipeline->worker.clear_running();
-    auto stopped = std::async(std::launch::async, [&] { stop_capture_worker(pipeline->worker); });
+    auto stopped =
+        std::async(std::launch::async, [&] { return stop_capture_worker(pipeline->worker); });
     if (stopped.wait_for(10s) != std::future_status::ready) {
-        ADD_FAILURE() << "the worker did not end within 10 s of the stop";
+        ADD_FAILURE() << "the stop did not return within 10 s";
         pipe.close_read_end();
         stopped.wait();
     }
+    // Ended by the cancel, not given up on.
+    EXPECT_EQ(stopped.get(), WorkerStop::Ended) << "given up on: no cancel reached the write";
+    EXPECT_FALSE(pipeline->worker.joinable());
     const auto took = std::chrono::steady_clock::now() - stopping;
     std::fprintf(stderr, "pipe full at %llu bytes; the worker ended %lld ms after the stop\n",
                  static_cast<unsigned long long>(full),
@@ -171,6 +197,111 @@ TEST(CaptureWorkerStop, AStopEndsAWriteThatTheReaderNeverTakes) {
     EXPECT_LE(after, full);
     EXPECT_EQ(after % 1920, 0u);
     EXPECT_TRUE(err.pieces().empty());
+}
+
+// A worker that ends after a given number of cancels (never: -1). Each wait lasts its whole
+// limit on the fake clock when the worker has not ended.
+class FakeEndWait final : public WorkerEndWait {
+  public:
+    FakeEndWait(testing::FakeClock& clock, int ends_after_cancels)
+        : clock_(clock), ends_after_(ends_after_cancels) {}
+    bool wait_finished(std::chrono::milliseconds limit) override {
+        waits.push_back(limit);
+        if (ends_after_ >= 0 && cancels >= ends_after_) return true;
+        clock_.advance(limit);
+        return false;
+    }
+    void cancel_writes() override { ++cancels; }
+    int cancels = 0;
+    std::vector<std::chrono::milliseconds> waits;
+
+  private:
+    testing::FakeClock& clock_;
+    int ends_after_;
+};
+
+TEST(CaptureWorkerStop, TheStopCancelsUntilTheWorkerEndsAndGivesUpAfterTheBound) {
+    struct Row {
+        const char* name;
+        int ends_after_cancels;
+        WorkerStop outcome;
+        int cancels;
+    };
+    // Given up at the first check at or past 2 s: 50 ms of grace, then 98 cancels 20 ms apart
+    // (50 + 97 * 20 = 1990 ms is short of the bound, 50 + 98 * 20 = 2010 ms is past it).
+    const Row rows[] = {
+        {"ends by itself within the grace", 0, WorkerStop::Ended, 0},
+        {"ends after the first cancel", 1, WorkerStop::Ended, 1},
+        {"ends after the 98th cancel, as the bound falls due", 98, WorkerStop::Ended, 98},
+        {"never ends", -1, WorkerStop::GaveUp, 98},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        testing::FakeClock clock;
+        const auto start = clock.now();
+        FakeEndWait worker(clock, row.ends_after_cancels);
+        EXPECT_EQ(await_worker_end(worker, clock), row.outcome);
+        EXPECT_EQ(worker.cancels, row.cancels);
+        ASSERT_FALSE(worker.waits.empty());
+        EXPECT_EQ(worker.waits.front(), kWorkerEndGrace);
+        for (std::size_t i = 1; i < worker.waits.size(); ++i)
+            EXPECT_EQ(worker.waits[i], kWorkerCancelRepeat);
+        if (row.outcome == WorkerStop::GaveUp) {
+            EXPECT_GE(clock.now() - start, kWorkerStopBound);
+            EXPECT_LT(clock.now() - start, kWorkerStopBound + kWorkerCancelRepeat);
+        }
+    }
+}
+
+// Starts the worker's body only once the test opens the gate, so the worker ignores its stop
+// the way a write that no cancel reaches would; tells when the body has run.
+class GatedLauncher final : public ThreadLauncher {
+  public:
+    struct Gate {
+        std::mutex lock;
+        std::condition_variable changed;
+        bool open = false;
+        bool done = false;
+    };
+    std::expected<std::thread, ThreadStartError> launch(const std::string& name,
+                                                        std::function<void()> body) override {
+        return system_thread_launcher().launch(name, [gate = gate, body = std::move(body)] {
+            std::unique_lock guard(gate->lock);
+            gate->changed.wait(guard, [&] { return gate->open; });
+            guard.unlock();
+            body();
+            guard.lock();
+            gate->done = true;
+            gate->changed.notify_all();
+        });
+    }
+    std::shared_ptr<Gate> gate = std::make_shared<Gate>();
+};
+
+TEST(CaptureWorkerStop, AWorkerThatNoCancelEndsIsLeftBehindDetached) {
+    GatedLauncher launcher;
+    testing::RecordingStream out;
+    testing::RecordingStream err;
+    WorkerOptions options;
+    options.out = &out;
+    options.err = &err;
+    options.diagnostics = false;
+    options.launcher = &launcher;
+    auto pipeline = start_capture_worker(2, 48000, nullptr, options);
+    ASSERT_TRUE(pipeline);
+    pipeline->sink.reset();
+
+    // Real time: about kWorkerStopBound.
+    EXPECT_EQ(stop_capture_worker(pipeline->worker), WorkerStop::GaveUp);
+    EXPECT_FALSE(pipeline->worker.joinable()) << "detached, so destroying it cannot terminate";
+    EXPECT_TRUE(worker_abandoned());
+
+    // The detached thread still owns its loop: let it run to its end before the streams go.
+    std::unique_lock guard(launcher.gate->lock);
+    launcher.gate->open = true;
+    launcher.gate->changed.notify_all();
+    EXPECT_TRUE(launcher.gate->changed.wait_for(guard, 10s, [&] { return launcher.gate->done; }));
+    EXPECT_TRUE(out.pieces().empty());
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -138,6 +139,21 @@ TEST(WriteAll, StoppableWriteGoesOnUntilTold) {
 
 // A stoppable write hands over at most one pipe's atomic size per call, so that a call made
 // after poll() reported room cannot block; a plain write hands over everything at once.
+TEST(LockedStream, WriteIfFreeWritesNothingWhileAnotherWriteHoldsTheStream) {
+    ScriptedWriter writer;
+    std::mutex lock;
+    LockedStream stream(writer, lock);
+    {
+        const std::lock_guard<std::mutex> other(lock);
+        const Status busy = stream.write_if_free("held");
+        ASSERT_FALSE(busy);
+        EXPECT_EQ(busy.error(), kStreamBusy);
+        EXPECT_EQ(writer.calls, 0);
+    }
+    EXPECT_TRUE(stream.write_if_free("free"));
+    EXPECT_EQ(writer.written, "free");
+}
+
 TEST(WriteAll, StoppableWriteCallsAreBoundedByThePipeSize) {
     const std::string bytes(2 * kStoppableWriteChunk + 5, 'x');
     ScriptedWriter stoppable;

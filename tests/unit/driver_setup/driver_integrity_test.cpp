@@ -20,6 +20,15 @@ namespace {
 using testing::FakeFileReader;
 using testing::TempFolder;
 
+// The path the check reads for the entry `name` (UTF-8) in `folder`: the folder's text, one
+// platform separator, then the name.
+std::filesystem::path entry_path(const std::filesystem::path& folder, const std::string& name) {
+    std::filesystem::path joined = folder;
+    joined += std::filesystem::path::preferred_separator;
+    joined += std::filesystem::path(std::u8string(name.begin(), name.end()));
+    return joined;
+}
+
 const std::string kEmptyDigest = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
 const std::string kAbcDigest = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
 
@@ -73,14 +82,14 @@ TEST(DriverIntegrity, ChecksEveryEntryInByteOrderUnderTheFolder) {
                                             "VBCABLE_ControlPanel.exe", "\xC3\xA9.sys"};
     std::vector<std::pair<std::string, std::string>> members;
     for (const std::string& name : names) {
-        reader.files[folder.native() + "/" + name] = name + " content";
+        reader.files[entry_path(folder, name)] = name + " content";
         members.emplace_back(name, digest_of(name + " content"));
     }
     EXPECT_TRUE(verify_driver_files(folder, manifest_text(members), reader).has_value());
     const std::vector<std::filesystem::path> expected_order = {
-        folder.native() + "/VBCABLE_ControlPanel.exe", folder.native() + "/VBCABLE_Setup.exe",
-        folder.native() + "/b.inf", folder.native() + "/readme.txt",
-        folder.native() + "/\xC3\xA9.sys"};
+        entry_path(folder, "VBCABLE_ControlPanel.exe"), entry_path(folder, "VBCABLE_Setup.exe"),
+        entry_path(folder, "b.inf"), entry_path(folder, "readme.txt"),
+        entry_path(folder, "\xC3\xA9.sys")};
     EXPECT_EQ(reader.reads, expected_order);
     EXPECT_EQ(reader.limits, std::vector<std::size_t>(5, kMaxBundledFileBytes));
 }
@@ -106,6 +115,8 @@ TEST(DriverIntegrity, TheFirstFailingEntryEndsTheCheck) {
          "missing bundled driver file m.sys"},
         {"read error", "m.sys", std::unexpected(FileReadError{Kind::read, 23}), kAbcDigest,
          "missing bundled driver file m.sys"},
+        {"a symbolic link or junction", "m.sys", std::unexpected(FileReadError{Kind::reparse, 0}),
+         kAbcDigest, "missing bundled driver file m.sys"},
         {"changed", "m.sys", std::string("abd"), kAbcDigest,
          "bundled driver integrity check failed: m.sys"},
         {"emptied", "m.sys", std::string(), kAbcDigest,
@@ -124,7 +135,7 @@ TEST(DriverIntegrity, TheFirstFailingEntryEndsTheCheck) {
         FakeFileReader reader;
         // "a.sys" sorts before the entry and passes; "z.sys" sorts after and is never read.
         reader.files[folder / "a.sys"] = std::string("abc");
-        reader.files[folder.native() + "/" + row.name] = row.content;
+        reader.files[entry_path(folder, row.name)] = row.content;
         reader.files[folder / "z.sys"] = std::string("abc");
         const std::string text = manifest_text(
             {{"z.sys", kAbcDigest}, {row.name, row.expected_digest}, {"a.sys", kAbcDigest}});
@@ -135,7 +146,7 @@ TEST(DriverIntegrity, TheFirstFailingEntryEndsTheCheck) {
         std::vector<std::filesystem::path> expected_reads;
         if (row.name > "a.sys") expected_reads.push_back(folder / "a.sys");
         if (row.message != "invalid bundled file name") {
-            expected_reads.push_back(folder.native() + "/" + row.name);
+            expected_reads.push_back(entry_path(folder, row.name));
         }
         EXPECT_EQ(reader.reads, expected_reads) << row.label;
     }

@@ -40,14 +40,16 @@ class FakeOwnExecutable final : public OwnExecutable {
 };
 
 // Files by full path; a path without an entry is absent (open error 2). Folders can be held
-// unless listed in `refused_folders`.
+// unless listed in `refused_folders`; the held folder's final path is `final_path`.
 class FakeFileReader final : public FileReader {
   public:
     std::map<std::filesystem::path, std::expected<std::string, FileReadError>> files;
     std::map<std::filesystem::path, FileReadError> refused_folders;
     std::vector<std::filesystem::path> reads;
     std::vector<std::size_t> limits;
-    std::vector<std::string> calls;  // "hold <path>" and "read <path>", in order
+    mutable std::vector<std::string> calls;  // "hold <path>", "read <path>", "final path"
+    std::expected<std::filesystem::path, std::uint32_t> final_path =
+        std::filesystem::path("C:\\held\\vbcable");
 
     std::expected<void, FileReadError> hold_folder(const std::filesystem::path& path) override {
         calls.push_back("hold " + path.string());
@@ -66,6 +68,11 @@ class FakeFileReader final : public FileReader {
             return std::unexpected(FileReadError{FileReadError::Kind::open, 2});
         }
         return found->second;
+    }
+
+    std::expected<std::filesystem::path, std::uint32_t> held_folder_final_path() const override {
+        calls.emplace_back("final path");
+        return final_path;
     }
 };
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "unit/driver_setup/setup_fakes.h"
 #include "unit/install/fake_device_installer.h"
 
 namespace quorle::setup {
@@ -75,15 +76,32 @@ Log creation_until(const std::string& last) {
     return log;
 }
 
+// The private temporary folder, made before the first installer call and removed after the
+// last one.
+const Log kTempMade = {"create_private_folder", "point_temp_environment"};
+const Log kTempRemoved = {"remove_private_folder"};
+
 struct Row {
     const char* name;
     std::function<void(FakeDeviceInstaller&)> script;
     SetupResult result;
-    Log log;
+    Log log;                 // between the temporary folder's preparation and its removal
+    bool whole_log = false;  // `log` is the whole log: the folder's preparation failed
 };
 
 TEST(InstallCableDriver, ScriptedMachines) {
     const Row rows[] = {
+        // --- the private temporary folder ---
+        {"private temporary folder not made (its name exists already)",
+         [](auto& f) { f.failures[Op::kCreatePrivateFolder] = 183; },
+         failure("private temporary folder: Windows error 183"),
+         {"create_private_folder"},
+         true},
+        {"temporary variables not set: the folder is removed again",
+         [](auto& f) { f.failures[Op::kPointTempEnvironment] = 8; },
+         failure("temporary folder environment: Windows error 8"), join({kTempMade, kTempRemoved}),
+         true},
+
         // --- failures before any set is open ---
         {"missing INF",
          [](auto& f) { f.failures[Op::kReadInfClass] = kErrorFileNotFound; },
@@ -146,6 +164,13 @@ TEST(InstallCableDriver, ScriptedMachines) {
              f.present_devices = {device(
                  u"VBAudioVACWDM\0\0"s, 100,
                  {.config_ret = 0, .status = kDevNodeStarted | kDevNodeHasProblem, .problem = 22})};
+         },
+         kNotHealthy, kFirstMemberJudged},
+        {"DN_HAS_PROBLEM without a problem number",
+         [](auto& f) {
+             f.present_devices = {
+                 device(u"VBAudioVACWDM\0\0"s, 100,
+                        {.config_ret = 0, .status = kDevNodeStarted | kDevNodeHasProblem})};
          },
          kNotHealthy, kFirstMemberJudged},
         {"a stale problem number without DN_HAS_PROBLEM changes nothing",
@@ -230,7 +255,7 @@ TEST(InstallCableDriver, ScriptedMachines) {
         FakeDeviceInstaller fake;
         row.script(fake);
         EXPECT_EQ(install_cable_driver(fake, "drivers/vbcable"), row.result);
-        EXPECT_EQ(fake.log, row.log);
+        EXPECT_EQ(fake.log, row.whole_log ? row.log : join({kTempMade, row.log, kTempRemoved}));
         EXPECT_EQ(fake.open_sets, 0);
     }
 }
@@ -239,11 +264,13 @@ TEST(InstallCableDriver, ScriptedMachines) {
 // the new device (the package is still staged): the device's status after pending
 // installations decides whether it stays.
 TEST(InstallCableDriver, NothingNewerToInstall) {
-    const Log kept = {"update_driver", "wait_no_pending_installs 10000", "devnode_status 2304",
-                      "destroy creation list", "destroy class set"};
+    const Log kept = {"update_driver",       "wait_no_pending_installs 10000",
+                      "devnode_status 2304", "destroy creation list",
+                      "destroy class set",   "remove_private_folder"};
     const Log removed = {"update_driver",         "wait_no_pending_installs 10000",
                          "devnode_status 2304",   "creation list: remove",
-                         "destroy creation list", "destroy class set"};
+                         "destroy creation list", "destroy class set",
+                         "remove_private_folder"};
     const SetupResult rolled_back = failure("install signed cable: Windows error 259");
     struct NoMoreItemsRow {
         const char* name;
@@ -276,6 +303,30 @@ TEST(InstallCableDriver, NothingNewerToInstall) {
          success(true),
          kept},
         {"not started", {0, 0, 0}, kWaitObject0, rolled_back, removed},
+        {"DN_HAS_PROBLEM without a problem number",
+         {0, kDevNodeStarted | kDevNodeHasProblem, 0},
+         kWaitObject0,
+         rolled_back,
+         removed},
+        // The wait ran out or failed: Plug and Play may still be setting the device up. A
+        // decided status stands; an undecided one keeps the device for a restart to finish.
+        {"still being set up, the wait timed out", {0, 0, 0}, kWaitTimeout, success(true), kept},
+        {"still being set up, the wait failed", {0, 0, 0}, kWaitFailed, success(true), kept},
+        {"a problem flagged, the wait timed out",
+         {0, kDevNodeHasProblem, 28},
+         kWaitTimeout,
+         success(true),
+         kept},
+        {"status query fails, the wait timed out",
+         {kConfigRetNoSuchDevnode, 0, 0},
+         kWaitTimeout,
+         success(true),
+         kept},
+        {"needs a restart, the wait failed",
+         {0, kDevNodeStarted | kDevNodeNeedsRestart, 0},
+         kWaitFailed,
+         success(true),
+         kept},
         {"started bit with another problem",
          {0, kDevNodeStarted | kDevNodeHasProblem, 28},
          kWaitObject0,
@@ -287,7 +338,9 @@ TEST(InstallCableDriver, NothingNewerToInstall) {
          rolled_back,
          removed},
     };
-    const Log head = {"read_inf_class",
+    const Log head = {"create_private_folder",
+                      "point_temp_environment",
+                      "read_inf_class",
                       "open_present_devices",
                       "class set: enum 0",
                       "create_device_list",
@@ -313,7 +366,7 @@ TEST(InstallCableDriver, NothingNewerToInstall) {
               failure("install signed cable: Windows error 5"));
     EXPECT_EQ(other.log, join({head,
                                {"update_driver", "creation list: remove", "destroy creation list",
-                                "destroy class set"}}));
+                                "destroy class set", "remove_private_folder"}}));
 }
 
 TEST(InstallCableDriver, PassesTheInfClassIdentityAndPathsToThePlatform) {
@@ -336,6 +389,46 @@ TEST(InstallCableDriver, PassesTheInfClassIdentityAndPathsToThePlatform) {
     EXPECT_EQ(fake.written_hardware_ids, u"VBAudioVACWDM\0\0"s);
     EXPECT_EQ(fake.written_hardware_ids.size() * sizeof(char16_t), 30u);
     EXPECT_EQ(fake.update_hardware_id, u"VBAudioVACWDM\0"s);
+
+    // The private temporary folder: its descriptor, and the very folder made is the one the
+    // variables name and the one removed.
+    EXPECT_EQ(fake.private_folder_sddl, u"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)\0"s);
+    const std::u16string made = std::u16string(testing::kFakePrivateFolder) + u'\0';
+    EXPECT_EQ(fake.temp_environment, made);
+    EXPECT_EQ(fake.removed_folder, made);
+}
+
+// The installation names the driver folder by the final path of the folder that the check
+// holds, not by the name that led to it.
+TEST(InstallCableDriver, FromTheHeldDriverFolder) {
+    struct HeldRow {
+        const char* name;
+        std::expected<std::filesystem::path, std::uint32_t> final_path;
+        SetupResult result;
+        std::u16string inf_path;  // as the installer gets it; empty when it is not called
+    };
+    const HeldRow rows[] = {
+        {"the held folder's final path",
+         std::filesystem::path(u8"D:\\real\\Qu\u00f6rle\\drivers\\vbcable"), success(false),
+#ifdef _WIN32
+         u"D:\\real\\Qu\u00f6rle\\drivers\\vbcable\\vbMmeCable64_win10.inf\0"s},
+#else
+         u"D:\\real\\Qu\u00f6rle\\drivers\\vbcable/vbMmeCable64_win10.inf\0"s},
+#endif
+        {"no final path: nothing is asked of the installer", std::unexpected(6u),
+         failure("driver folder final path: Windows error 6"), u""s},
+    };
+    for (const HeldRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        testing::FakeFileReader held;
+        held.final_path = row.final_path;
+        FakeDeviceInstaller fake;
+        EXPECT_EQ(install_held_cable_driver(held, fake), row.result);
+        EXPECT_EQ(fake.read_inf_path, row.inf_path);
+        EXPECT_EQ(fake.update_inf_path, row.inf_path);
+        EXPECT_EQ(fake.log.empty(), row.inf_path.empty());
+        EXPECT_EQ(held.calls, Log{"final path"});
+    }
 }
 
 TEST(InstallCableDriver, PathAndClassNameEdges) {

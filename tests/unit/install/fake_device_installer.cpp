@@ -129,6 +129,27 @@ std::optional<std::uint32_t> FakeDeviceInstaller::failure(Op op) const {
     return found->second;
 }
 
+PrivateFolder FakeDeviceInstaller::create_private_folder(const std::u16string& sddl) {
+    log.emplace_back("create_private_folder");
+    private_folder_sddl = sddl;
+    if (auto code = failure(Op::kCreatePrivateFolder)) return {.call = failed(*code), .path = {}};
+    std::u16string path(kFakePrivateFolder);
+    path.push_back(u'\0');
+    return {.call = ok(), .path = std::move(path)};
+}
+
+CallResult FakeDeviceInstaller::point_temp_environment(const std::u16string& folder) {
+    log.emplace_back("point_temp_environment");
+    temp_environment = folder;
+    if (auto code = failure(Op::kPointTempEnvironment)) return failed(*code);
+    return ok();
+}
+
+void FakeDeviceInstaller::remove_private_folder(const std::u16string& folder) {
+    log.emplace_back("remove_private_folder");
+    removed_folder = folder;
+}
+
 CallResult FakeDeviceInstaller::read_inf_class(const std::u16string& inf_path,
                                                ClassGuid& class_guid,
                                                std::span<char16_t, kClassNameUnits> class_name) {

@@ -7,6 +7,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "driver_setup/install/device_installer.h"
@@ -15,6 +16,8 @@ namespace quorle::setup::testing {
 
 // The calls that can be made to fail.
 enum class Op {
+    kCreatePrivateFolder,
+    kPointTempEnvironment,
     kReadInfClass,
     kOpenPresentDevices,
     kCreateDeviceList,
@@ -36,6 +39,8 @@ struct FakeDevice {
 inline constexpr std::uint32_t kConfigRetNoSuchDevnode = 0x0D;  // CR_NO_SUCH_DEVNODE
 // The device instance handle of the device the fake creates.
 inline constexpr std::uint32_t kCreatedDevInst = 0x900;
+// The private temporary folder the fake makes.
+inline constexpr std::u16string_view kFakePrivateFolder = u"C:\\Windows\\Temp\\quorle-1";
 
 // The INF class the fake reports, unless the test changes it.
 inline constexpr ClassGuid kFakeClassGuid{
@@ -58,6 +63,9 @@ class FakeDeviceInstaller final : public DeviceInstaller {
 
     // --- record ---
     std::vector<std::string> log;
+    std::u16string private_folder_sddl;   // as passed to create_private_folder
+    std::u16string temp_environment;      // as passed to point_temp_environment
+    std::u16string removed_folder;        // as passed to remove_private_folder
     std::u16string read_inf_path;         // as passed to read_inf_class
     std::u16string update_inf_path;       // as passed to update_driver
     std::u16string update_hardware_id;    // as passed to update_driver
@@ -67,6 +75,9 @@ class FakeDeviceInstaller final : public DeviceInstaller {
     ClassGuid created_device_class{};
     int open_sets = 0;  // sets not destroyed yet
 
+    PrivateFolder create_private_folder(const std::u16string& sddl) override;
+    CallResult point_temp_environment(const std::u16string& folder) override;
+    void remove_private_folder(const std::u16string& folder) override;
     CallResult read_inf_class(const std::u16string& inf_path, ClassGuid& class_guid,
                               std::span<char16_t, kClassNameUnits> class_name) override;
     OpenedSet open_present_devices(const ClassGuid& class_guid) override;

@@ -7,6 +7,11 @@ namespace {
 
 class UnavailableDeviceInstaller final : public DeviceInstaller {
   public:
+    PrivateFolder create_private_folder(const std::u16string&) override {
+        return {.call = not_implemented(), .path = {}};
+    }
+    CallResult point_temp_environment(const std::u16string&) override { return not_implemented(); }
+    void remove_private_folder(const std::u16string&) override {}
     CallResult read_inf_class(const std::u16string&, ClassGuid&,
                               std::span<char16_t, kClassNameUnits>) override {
         return not_implemented();

@@ -1,13 +1,22 @@
 // The device installer on Windows: SetupAPI, newdev (loaded at run time from System32 only,
-// since it is not a known DLL and must not be picked up from the application folder) and
-// cfgmgr32. Every failed call's last error is read in the same expression as the call.
+// since it is not a known DLL and must not be picked up from the application folder),
+// cfgmgr32, and the private folder for the installer's temporary copies. Every failed call's
+// last error is read in the same expression as the call.
 #include <windows.h>
 
 #include <cfgmgr32.h>
+#include <objbase.h>
+#include <sddl.h>
 #include <setupapi.h>
 
 #include <algorithm>
+#include <array>
+#include <cstring>
+#include <expected>
+#include <filesystem>
 #include <memory>
+#include <string>
+#include <system_error>
 
 #include "driver_setup/install/device_installer.h"
 #include "driver_setup/install/win32/unique_device_info_set.h"
@@ -148,8 +157,79 @@ OpenedSet adopt(HDEVINFO handle) {
             .last_error = ERROR_SUCCESS};
 }
 
+// Frees a security descriptor made by the SDDL conversion, keeping the last error.
+struct LocalFreer {
+    void operator()(void* memory) const noexcept {
+        const DWORD saved = GetLastError();
+        LocalFree(memory);
+        SetLastError(saved);
+    }
+};
+
+// "quorle-" and the 32 hexadecimal digits of a random GUID (CoCreateGuid draws it from the
+// system's cryptographic random source): a name no one can guess beforehand.
+std::expected<std::wstring, std::uint32_t> unpredictable_name() {
+    GUID guid{};
+    if (const HRESULT result = CoCreateGuid(&guid); FAILED(result)) {
+        return std::unexpected(static_cast<std::uint32_t>(result));
+    }
+    std::array<unsigned char, sizeof(GUID)> bytes{};
+    std::memcpy(bytes.data(), &guid, sizeof(GUID));
+    constexpr wchar_t kDigits[] = L"0123456789abcdef";
+    std::wstring name = L"quorle-";
+    for (const unsigned char byte : bytes) {
+        name.push_back(kDigits[byte >> 4]);
+        name.push_back(kDigits[byte & 0xF]);
+    }
+    return name;
+}
+
 class Win32DeviceInstaller final : public DeviceInstaller {
   public:
+    PrivateFolder create_private_folder(const std::u16string& sddl) override {
+        // The Windows folder's own Temp, never a folder named by the environment.
+        std::array<wchar_t, MAX_PATH + 1> windows{};
+        const UINT length = GetWindowsDirectoryW(windows.data(), MAX_PATH + 1);
+        if (length == 0) return {.call = failed_just_now(), .path = {}};
+        if (length > MAX_PATH) {
+            return {.call = {.succeeded = false, .last_error = ERROR_INSUFFICIENT_BUFFER},
+                    .path = {}};
+        }
+        const std::expected<std::wstring, std::uint32_t> name = unpredictable_name();
+        if (!name) return {.call = {.succeeded = false, .last_error = name.error()}, .path = {}};
+        const std::wstring folder = std::wstring(windows.data(), length) + L"\\Temp\\" + *name;
+
+        PSECURITY_DESCRIPTOR raw = nullptr;
+        if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(wide(sddl), SDDL_REVISION_1, &raw,
+                                                                  nullptr)) {
+            return {.call = failed_just_now(), .path = {}};
+        }
+        const std::unique_ptr<void, LocalFreer> descriptor(raw);
+        SECURITY_ATTRIBUTES attributes{};
+        attributes.nLength = sizeof attributes;
+        attributes.lpSecurityDescriptor = descriptor.get();
+        attributes.bInheritHandle = FALSE;
+        // Fails with ERROR_ALREADY_EXISTS for a name that is taken: never reused.
+        const CallResult made = checked(CreateDirectoryW(folder.c_str(), &attributes));
+        if (!made.succeeded) return {.call = made, .path = {}};
+        std::u16string path(folder.size() + 1, u'\0');
+        std::transform(folder.begin(), folder.end(), path.begin(),
+                       [](wchar_t unit) { return static_cast<char16_t>(unit); });
+        return {.call = made, .path = std::move(path)};
+    }
+
+    CallResult point_temp_environment(const std::u16string& folder) override {
+        const CallResult tmp = checked(SetEnvironmentVariableW(L"TMP", wide(folder)));
+        if (!tmp.succeeded) return tmp;
+        return checked(SetEnvironmentVariableW(L"TEMP", wide(folder)));
+    }
+
+    void remove_private_folder(const std::u16string& folder) override {
+        // A link made inside is removed, never followed.
+        std::error_code ignored;
+        std::filesystem::remove_all(std::filesystem::path(wide(folder)), ignored);
+    }
+
     CallResult read_inf_class(const std::u16string& inf_path, ClassGuid& class_guid,
                               std::span<char16_t, kClassNameUnits> class_name) override {
         GUID guid{};

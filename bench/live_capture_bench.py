@@ -156,6 +156,14 @@ def thread_report(label, before, after, seconds):
                  (switches - switches0) / seconds))
 
 
+def end_all(started):
+    """Ends the processes a measurement started that are still running, last-started first."""
+    for proc in reversed(started):
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+
+
 def cpu_percent(host, player, floor, seconds):
     """The host's, PAREC's and the floor's CPU, in percent of a core, over one window."""
     started = []  # every process of the window, ended on every way out
@@ -198,10 +206,7 @@ def cpu_percent(host, player, floor, seconds):
             floor_cpu = stop(floor_proc)
             floor_seconds = time.monotonic() - floor_start
     finally:
-        for proc in reversed(started):
-            if proc.poll() is None:
-                proc.kill()
-                proc.wait()
+        end_all(started)
     print("threads over %.1f s of the window:" % inner)
     thread_report("host ", host_before, host_after, inner)
     thread_report("parec", parec_before, parec_after, inner)
@@ -248,10 +253,7 @@ def ten_program_cpu_percent(host, player, seconds):
             parec_cpu = sum(stop(proc) for proc in parecs)
             parec_seconds = time.monotonic() - parec_start
     finally:
-        for proc in reversed(started):
-            if proc.poll() is None:
-                proc.kill()
-                proc.wait()
+        end_all(started)
     print("threads of the ten-program capture over %.1f s of the window:" % inner)
     thread_report("host ", before, after, inner)
     return 100.0 * host_cpu / seconds, 100.0 * parec_cpu / parec_seconds

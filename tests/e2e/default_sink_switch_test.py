@@ -19,7 +19,6 @@ the server delivered nothing):
 
     default_sink_switch_test.py --host QUORLE_AUDIO_HOST --player TONE_PLAYER"""
 
-import argparse
 import array
 import os
 import pathlib
@@ -34,6 +33,7 @@ import unittest
 TOOLS = pathlib.Path(__file__).resolve().parents[1] / "tools"
 sys.path.insert(0, str(TOOLS))
 import pcm_report  # noqa: E402
+import live_support  # noqa: E402
 from live_support import stop  # noqa: E402
 
 STAND_IN = TOOLS / "stand_in_translator.py"
@@ -254,13 +254,7 @@ class DefaultSinkSwitch(unittest.TestCase):
 
 def main():
     global HOST, PLAYER, PIPEWIRE
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--host", required=True)
-    parser.add_argument("--player", required=True)
-    args, rest = parser.parse_known_args()
-    HOST, PLAYER = args.host, args.player
-    info = subprocess.run(["pactl", "info"], capture_output=True, text=True).stdout
-    PIPEWIRE = "on PipeWire" in info
+    HOST, PLAYER, PIPEWIRE, rest = live_support.live_arguments()
     result = unittest.main(argv=[sys.argv[0], *rest], exit=False, verbosity=2).result
     return 0 if result.wasSuccessful() else 1
 

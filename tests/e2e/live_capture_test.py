@@ -7,7 +7,6 @@ run only against PipeWire.
 
     live_capture_test.py --host QUORLE_AUDIO_HOST --player TONE_PLAYER"""
 
-import argparse
 import array
 import ctypes
 import math
@@ -483,13 +482,7 @@ def become_subreaper():
 
 def main():
     global HOST, PLAYER, PIPEWIRE
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--host", required=True)
-    parser.add_argument("--player", required=True)
-    args, rest = parser.parse_known_args()
-    HOST, PLAYER = args.host, args.player
-    info = subprocess.run(["pactl", "info"], capture_output=True, text=True).stdout
-    PIPEWIRE = "on PipeWire" in info
+    HOST, PLAYER, PIPEWIRE, rest = live_support.live_arguments()
     become_subreaper()
     return live_support.run_cases(PLAYER, rest)
 

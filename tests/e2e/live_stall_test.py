@@ -8,7 +8,6 @@ server by its fixture (tests/fixtures/with-...).
 
     live_stall_test.py --host QUORLE_AUDIO_HOST --player TONE_PLAYER"""
 
-import argparse
 import os
 import pathlib
 import random
@@ -135,13 +134,7 @@ class StalledHost(unittest.TestCase):
 
 def main():
     global HOST, PLAYER, PIPEWIRE
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--host", required=True)
-    parser.add_argument("--player", required=True)
-    args, rest = parser.parse_known_args()
-    HOST, PLAYER = args.host, args.player
-    info = subprocess.run(["pactl", "info"], capture_output=True, text=True).stdout
-    PIPEWIRE = "on PipeWire" in info
+    HOST, PLAYER, PIPEWIRE, rest = live_support.live_arguments()
     return live_support.run_cases(PLAYER, rest)
 
 

@@ -1,6 +1,7 @@
 """What the whole-binary live capture tests share: starting and stopping tone players, and
 running a test file's cases while a sink keeper holds the server's sink awake."""
 
+import argparse
 import array
 import json
 import pathlib
@@ -30,6 +31,17 @@ def stop(proc):
     proc.wait()
     if proc.stdout is not None:
         proc.stdout.close()
+
+
+def live_arguments():
+    """The live tests' command line: --host and --player, the rest for unittest; and whether
+    the server is PipeWire's (pipewire-pulse). Returns (host, player, pipewire, rest)."""
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--host", required=True)
+    parser.add_argument("--player", required=True)
+    args, rest = parser.parse_known_args()
+    info = subprocess.run(["pactl", "info"], capture_output=True, text=True).stdout
+    return args.host, args.player, "on PipeWire" in info, rest
 
 
 def run_cases(player, argv):

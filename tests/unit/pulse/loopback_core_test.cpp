@@ -57,6 +57,20 @@ struct Packet {
 
 constexpr std::uint64_t kStart = 1'000'000;
 
+// Takes every packet the queue holds, in order.
+std::vector<Packet> drain_packets(PacketQueue& packets) {
+    std::vector<Packet> result;
+    for (;;) {
+        const float* data = nullptr;
+        std::uint32_t frames = 0;
+        std::uint32_t flags = 0;
+        EXPECT_EQ(packets.get_buffer(data, frames, flags), 0);
+        if (frames == 0) return result;
+        result.push_back({data[0], flags});
+        EXPECT_EQ(packets.release_buffer(frames), 0);
+    }
+}
+
 class CoreTest : public ::testing::Test {
   protected:
     explicit CoreTest(LoopbackTarget target = {60, LoopbackMode::IncludeTargetTree})
@@ -100,18 +114,7 @@ class CoreTest : public ::testing::Test {
         return drain();
     }
 
-    std::vector<Packet> drain() {
-        std::vector<Packet> result;
-        for (;;) {
-            const float* data = nullptr;
-            std::uint32_t frames = 0;
-            std::uint32_t flags = 0;
-            EXPECT_EQ(packets_.get_buffer(data, frames, flags), 0);
-            if (frames == 0) return result;
-            result.push_back({data[0], flags});
-            EXPECT_EQ(packets_.release_buffer(frames), 0);
-        }
-    }
+    std::vector<Packet> drain() { return drain_packets(packets_); }
 
     std::int32_t failure() {
         std::uint32_t frames = 0;
@@ -316,15 +319,9 @@ TEST_F(CoreTest, AQueuedBacklogGoesOutAheadOfTheTicksUpToTheBound) {
         std::size_t at_once = 0;
         for (int tick = 0; tick <= 20; ++tick) {
             if (tick > 0) core.on_timer(now += kTickMicros);
-            for (;;) {
-                const float* data = nullptr;
-                std::uint32_t frames = 0;
-                std::uint32_t flags = 0;
-                ASSERT_EQ(packets.get_buffer(data, frames, flags), 0);
-                if (frames == 0) break;
+            for (const Packet& packet : drain_packets(packets)) {
                 if (tick == 0) ++at_once;
-                if (data[0] != 0.0f) lefts.push_back(data[0]);
-                ASSERT_EQ(packets.release_buffer(frames), 0);
+                if (packet.left != 0.0f) lefts.push_back(packet.left);
             }
             // The schedule never runs further ahead of the clock than the bound.
             EXPECT_LE(core.next_wake_us(), now + row.ahead_us + kTickMicros + config.grace_us)
@@ -454,17 +451,7 @@ TEST_F(CoreTest, AStallOrALateStreamNeverTurnsDeliveredSoundIntoSilence) {
                     break;
             }
         }
-        std::vector<Packet> out;
-        for (;;) {
-            const float* data = nullptr;
-            std::uint32_t frames = 0;
-            std::uint32_t flags = 0;
-            ASSERT_EQ(packets.get_buffer(data, frames, flags), 0);
-            if (frames == 0) break;
-            out.push_back({data[0], flags});
-            ASSERT_EQ(packets.release_buffer(frames), 0);
-        }
-        EXPECT_EQ(out, row.expected) << row.what;
+        EXPECT_EQ(drain_packets(packets), row.expected) << row.what;
     }
 }
 

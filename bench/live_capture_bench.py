@@ -156,6 +156,18 @@ def thread_report(label, before, after, seconds):
                  (switches - switches0) / seconds))
 
 
+def start_capture(started, host, target, seconds, cpu_file, pid_file):
+    """Starts the host under the stand-in translator for `seconds`, its output discarded and
+    its CPU time written to `cpu_file`; the stand-in joins `started` (to be ended on every
+    way out) before its host's pid is awaited. Returns the stand-in and the host's pid."""
+    capture = subprocess.Popen(
+        [sys.executable, str(STAND_IN), "--host", host, *target, "--out", os.devnull,
+         "--seconds", str(seconds), "--cpu-file", str(cpu_file), "--pid-file", str(pid_file)],
+        stderr=subprocess.DEVNULL)
+    started.append(capture)
+    return capture, wait_file(pid_file)
+
+
 def end_all(started):
     """Ends the processes a measurement started that are still running, last-started first."""
     for proc in reversed(started):
@@ -184,12 +196,8 @@ def cpu_percent(host, player, floor, seconds):
                                      stdout=subprocess.DEVNULL)
             started.append(parec)
             parec_start = time.monotonic()
-            capture = subprocess.Popen(
-                [sys.executable, str(STAND_IN), "--host", host, "--target-pid", str(pid),
-                 "--out", os.devnull, "--seconds", str(seconds), "--cpu-file", str(cpu_file),
-                 "--pid-file", str(pid_file)], stderr=subprocess.DEVNULL)
-            started.append(capture)
-            host_pid = wait_file(pid_file)
+            capture, host_pid = start_capture(started, host, ["--target-pid", str(pid)],
+                                              seconds, cpu_file, pid_file)
             # Threads over the middle of the window: past the start, before the stop.
             margin = min(2.0, seconds / 4)
             time.sleep(margin)
@@ -234,12 +242,8 @@ def ten_program_cpu_percent(host, player, seconds):
         with tempfile.TemporaryDirectory() as tmp:
             cpu_file = pathlib.Path(tmp) / "cpu"
             pid_file = pathlib.Path(tmp) / "pid"
-            capture = subprocess.Popen(
-                [sys.executable, str(STAND_IN), "--host", host, "--system",
-                 "--out", os.devnull, "--seconds", str(seconds), "--cpu-file", str(cpu_file),
-                 "--pid-file", str(pid_file)], stderr=subprocess.DEVNULL)
-            started.append(capture)
-            host_pid = wait_file(pid_file)
+            capture, host_pid = start_capture(started, host, ["--system"], seconds, cpu_file,
+                                              pid_file)
             margin = min(2.0, seconds / 4)
             time.sleep(margin)
             inner_start = time.monotonic()

@@ -19,7 +19,6 @@ the server delivered nothing):
 
     default_sink_switch_test.py --host QUORLE_AUDIO_HOST --player TONE_PLAYER"""
 
-import array
 import os
 import pathlib
 import re
@@ -30,13 +29,8 @@ import threading
 import time
 import unittest
 
-TOOLS = pathlib.Path(__file__).resolve().parents[1] / "tools"
-sys.path.insert(0, str(TOOLS))
-import pcm_report  # noqa: E402
-import live_support  # noqa: E402
-from live_support import stop  # noqa: E402
-
-STAND_IN = TOOLS / "stand_in_translator.py"
+import live_support
+from live_support import STAND_IN, pcm_report, stop
 HOST = None
 PLAYER = None
 PIPEWIRE = False

@@ -23,13 +23,8 @@ import time
 import unittest
 import wave
 
-TOOLS = pathlib.Path(__file__).resolve().parents[1] / "tools"
-sys.path.insert(0, str(TOOLS))
-import pcm_report  # noqa: E402
-import live_support  # noqa: E402
-from live_support import stop  # noqa: E402
-
-STAND_IN = TOOLS / "stand_in_translator.py"
+import live_support
+from live_support import STAND_IN, pcm_report, stop
 HOST = None
 PLAYER = None
 PIPEWIRE = False  # the server is PipeWire's (pipewire-pulse)

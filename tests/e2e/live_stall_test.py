@@ -20,13 +20,7 @@ import time
 import unittest
 
 import live_support
-from live_support import stop
-
-TOOLS = pathlib.Path(__file__).resolve().parents[1] / "tools"
-sys.path.insert(0, str(TOOLS))
-import pcm_report  # noqa: E402
-
-STAND_IN = TOOLS / "stand_in_translator.py"
+from live_support import STAND_IN, pcm_report, stop
 HOST = None
 PLAYER = None
 PIPEWIRE = False  # the server is PipeWire's (pipewire-pulse)

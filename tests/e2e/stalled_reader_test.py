@@ -18,10 +18,7 @@ import time
 import unittest
 
 import live_support
-from live_support import stop
-
-TOOLS = pathlib.Path(__file__).resolve().parents[1] / "tools"
-STAND_IN = TOOLS / "stand_in_translator.py"
+from live_support import STAND_IN, stop
 HOST = None
 PLAYER = None
 

@@ -143,6 +143,7 @@ std::uint64_t LoopbackCore::start(std::uint64_t now_us) {
             it = taps_.erase(it);
         } else {
             it->second.queue.clear();
+            it->second.late = false;
             ++it;
         }
     }
@@ -151,8 +152,6 @@ std::uint64_t LoopbackCore::start(std::uint64_t now_us) {
     running_ = true;
     pending_ = 0;
     reads_from_us_ = now_us;
-    for (auto& [index, tap] : taps_)
-        tap.late = false;
     next_tick_us_ = now_us + kTickMicros;
     return next_tick_us_;
 }

@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 
 #include "audio_host/pulse/pulse_codes.h"
+#include "common/process_env.h"
 
 namespace quorle::pulse {
 
@@ -68,7 +68,7 @@ PulseSession::PulseSession(LoopbackTarget target)
     : packets_(kPacketCapacity),
       target_(target),
       core_(*this, processes_, target_, packets_),
-      trace_(std::getenv(kTraceVariable) != nullptr) {}
+      trace_(environment_variable_present(kTraceVariable)) {}
 
 PulseSession::~PulseSession() {
     // Nothing may run on the loop's thread while the objects it serves are released.

@@ -225,7 +225,9 @@ class Win32DeviceInstaller final : public DeviceInstaller {
     }
 
     void remove_private_folder(const std::u16string& folder) override {
-        // A link made inside is removed, never followed.
+        // MSVC's library removes a link found inside without following it. libstdc++ (the
+        // mingw build) has no link support on Windows and would follow one; only SYSTEM and
+        // administrators can make one here (the folder's ACL).
         std::error_code ignored;
         std::filesystem::remove_all(std::filesystem::path(wide(folder)), ignored);
     }

@@ -117,6 +117,15 @@ class StandardOutputPipe {
 #endif
 };
 
+// The worker's streams, without its diagnostics.
+WorkerOptions quiet_options(OutputStream& out, OutputStream& err) {
+    WorkerOptions options;
+    options.out = &out;
+    options.err = &err;
+    options.diagnostics = false;
+    return options;
+}
+
 void stop_a_worker_that_the_reader_never_takes(bool cancel_thread_io);
 
 TEST(CaptureWorkerStop, AStopEndsAWriteThatTheReaderNeverTakes) {
@@ -141,10 +150,7 @@ void stop_a_worker_that_the_reader_never_takes(bool cancel_thread_io) {
     StandardOutputPipe pipe;
     testing::RecordingStream err;
     auto stop = std::make_shared<std::atomic<bool>>(false);
-    WorkerOptions options;
-    options.out = &pipe.stream();
-    options.err = &err;
-    options.diagnostics = false;
+    WorkerOptions options = quiet_options(pipe.stream(), err);
     options.cancel_thread_io = cancel_thread_io;
     auto pipeline = start_capture_worker(2, 48000, stop, options);
     ASSERT_TRUE(pipeline);
@@ -282,10 +288,7 @@ TEST(CaptureWorkerStop, AWorkerThatNoCancelEndsIsLeftBehindDetached) {
     GatedLauncher launcher;
     testing::RecordingStream out;
     testing::RecordingStream err;
-    WorkerOptions options;
-    options.out = &out;
-    options.err = &err;
-    options.diagnostics = false;
+    WorkerOptions options = quiet_options(out, err);
     options.launcher = &launcher;
     auto pipeline = start_capture_worker(2, 48000, nullptr, options);
     ASSERT_TRUE(pipeline);

@@ -264,13 +264,12 @@ TEST(InstallCableDriver, ScriptedMachines) {
 // the new device (the package is still staged): the device's status after pending
 // installations decides whether it stays.
 TEST(InstallCableDriver, NothingNewerToInstall) {
-    const Log kept = {"update_driver",       "wait_no_pending_installs 10000",
-                      "devnode_status 2304", "destroy creation list",
-                      "destroy class set",   "remove_private_folder"};
-    const Log removed = {"update_driver",         "wait_no_pending_installs 10000",
-                         "devnode_status 2304",   "creation list: remove",
-                         "destroy creation list", "destroy class set",
-                         "remove_private_folder"};
+    const Log judged = {"update_driver", "wait_no_pending_installs 10000", "devnode_status 2304"};
+    const Log kept = join({judged, {"destroy creation list", "destroy class set"}, kTempRemoved});
+    const Log removed =
+        join({judged,
+              {"creation list: remove", "destroy creation list", "destroy class set"},
+              kTempRemoved});
     const SetupResult rolled_back = failure("install signed cable: Windows error 259");
     struct NoMoreItemsRow {
         const char* name;
@@ -338,15 +337,10 @@ TEST(InstallCableDriver, NothingNewerToInstall) {
          rolled_back,
          removed},
     };
-    const Log head = {"create_private_folder",
-                      "point_temp_environment",
-                      "read_inf_class",
-                      "open_present_devices",
-                      "class set: enum 0",
-                      "create_device_list",
-                      "creation list: create_device_info",
-                      "creation list: write_hardware_ids",
-                      "creation list: register"};
+    const Log head = join({kTempMade,
+                           {"read_inf_class", "open_present_devices", "class set: enum 0",
+                            "create_device_list", "creation list: create_device_info",
+                            "creation list: write_hardware_ids", "creation list: register"}});
     for (const NoMoreItemsRow& row : rows) {
         SCOPED_TRACE(row.name);
         FakeDeviceInstaller fake;
@@ -366,7 +360,8 @@ TEST(InstallCableDriver, NothingNewerToInstall) {
               failure("install signed cable: Windows error 5"));
     EXPECT_EQ(other.log, join({head,
                                {"update_driver", "creation list: remove", "destroy creation list",
-                                "destroy class set", "remove_private_folder"}}));
+                                "destroy class set"},
+                               kTempRemoved}));
 }
 
 TEST(InstallCableDriver, PassesTheInfClassIdentityAndPathsToThePlatform) {

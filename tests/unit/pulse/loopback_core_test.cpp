@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -69,6 +70,30 @@ std::vector<Packet> drain_packets(PacketQueue& packets) {
         result.push_back({data[0], flags});
         EXPECT_EQ(packets.release_buffer(frames), 0);
     }
+}
+
+// Settles a core whose only tap is sink input 1 (of the target) and starts it; returns the
+// start's time.
+std::uint64_t start_with_one_tap(LoopbackCore& core) {
+    core.on_sink_input({1, 60});
+    core.on_listing_done();
+    core.on_tap_ready(1);
+    core.finish_setup();
+    return core.start(kStart);
+}
+
+// Hands tap 1 `count` whole packets at once: packet p (counted from `first`) has left samples
+// left(p) and silent right ones.
+void deliver_packets(LoopbackCore& core, std::size_t first, std::size_t count,
+                     const std::function<float(std::size_t)>& left, std::uint64_t now) {
+    std::vector<float> samples;
+    for (std::size_t p = first; p < first + count; ++p) {
+        for (std::size_t f = 0; f < kFramesPerPacket; ++f) {
+            samples.push_back(left(p));
+            samples.push_back(0.0f);
+        }
+    }
+    core.on_tap_data(1, samples.data(), samples.size() * sizeof(float), now);
 }
 
 class CoreTest : public ::testing::Test {
@@ -304,14 +329,9 @@ TEST_F(CoreTest, AQueuedBacklogGoesOutAheadOfTheTicksUpToTheBound) {
         core.finish_setup();
         std::uint64_t now = core.start(kStart);
 
-        std::vector<float> backlog;
-        for (std::size_t p = 0; p < kBacklog; ++p) {
-            for (std::size_t f = 0; f < kFramesPerPacket; ++f) {
-                backlog.push_back(0.125f * static_cast<float>(p + 1));
-                backlog.push_back(0.0f);
-            }
-        }
-        core.on_tap_data(1, backlog.data(), backlog.size() * sizeof(float), now);
+        deliver_packets(
+            core, 0, kBacklog, [](std::size_t p) { return 0.125f * static_cast<float>(p + 1); },
+            now);
         const std::vector<float> zeros(row.tap2_frames * kChannels, 0.0f);
         core.on_tap_data(2, zeros.data(), zeros.size() * sizeof(float), now);
 
@@ -409,32 +429,21 @@ TEST_F(CoreTest, AStallOrALateStreamNeverTurnsDeliveredSoundIntoSilence) {
              {played(0, 3), std::vector<Packet>(6, silent), played(5, 9, kFlagDataDiscontinuity)})},
     };
     for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
         FakeServer server;
         PacketQueue packets(256);
         CoreConfig config = small_config();
         config.max_pending = 32;
         LoopbackCore core(server, processes_, {60, LoopbackMode::IncludeTargetTree}, packets,
                           config);
-        core.on_sink_input({1, 60});
-        core.on_listing_done();
-        core.on_tap_ready(1);
-        core.finish_setup();
-        std::uint64_t now = core.start(kStart) - kTickMicros;
+        std::uint64_t now = start_with_one_tap(core) - kTickMicros;
         std::size_t next = 0;  // the next packet of the signal
         for (const Step& step : row.steps) {
             switch (step.op) {
-                case Op::Deliver: {
-                    std::vector<float> samples;
-                    for (std::size_t n = next; n < next + step.count; ++n) {
-                        for (std::size_t f = 0; f < kFramesPerPacket; ++f) {
-                            samples.push_back(signal(n));
-                            samples.push_back(0.0f);
-                        }
-                    }
+                case Op::Deliver:
+                    deliver_packets(core, next, step.count, signal, now);
                     next += step.count;
-                    core.on_tap_data(1, samples.data(), samples.size() * sizeof(float), now);
                     break;
-                }
                 case Op::Tick: {
                     const std::uint64_t until = now + step.count * kTickMicros;
                     while (core.next_wake_us() <= until) {
@@ -501,11 +510,7 @@ TEST_F(CoreTest, AnEndedStreamPlaysOutAndIsDropped) {
         PacketQueue packets(64);
         LoopbackCore core(server, processes_, {60, LoopbackMode::IncludeTargetTree}, packets,
                           small_config());
-        core.on_sink_input({1, 60});
-        core.on_listing_done();
-        core.on_tap_ready(1);
-        core.finish_setup();
-        std::uint64_t now = core.start(kStart);
+        std::uint64_t now = start_with_one_tap(core);
         // Two packets go out at once, half of one stays queued.
         std::vector<float> samples(5 * kFramesPerPacket / 2 * kChannels, 0.5f);
         core.on_tap_data(1, samples.data(), samples.size() * sizeof(float), now);
